@@ -1,0 +1,83 @@
+// The one implementation of the class interface.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/cdn_config.h"
+#include "core/telemetry_event.h"
+#include "sqm/sqm.h"
+#include "tesselsdk/link_logic.h"
+
+namespace TesselSDK {
+
+class LinkLogicImpl final : public LinkLogic {
+public:
+    LinkLogicImpl(const char* sdkVersion, int geType, PlatformInterface platform);
+    ~LinkLogicImpl() override;
+
+    void Initialize(std::function<void(bool ok)> onInitialized) override;
+    void Shutdown() override;
+    void HandlePlayerConnected(const char* playerId, bool sendOffer,
+                               std::function<void(bool ok, int httpStatus, const char* message)> done) override;
+    void SendTallo(const char* actionType, const char* elapsedTime, const char* message,
+                   const char* connectionType) override;
+    bool GetBitrateConfig(const char* profile, int* minBitrate, int* maxBitrate, int* fps) override;
+    bool GetEncoderConfig(const char* profile, EncoderSettings* out) override;
+    std::string GetWindowsEventsApiUrl() override;
+    std::string GetEventApiUrl() override;
+    void SendMobileNotify(const char* integrationKey, const char* alarmPayload, const char* langCode) override;
+    void PushWebRTCStatsReport(const char* playerId, const char* statsJson) override;
+    void HandleStreamingStarted(const char* playerId, const char* connectionType) override;
+    void HandleStreamingEnded(const char* playerId, const char* reserved) override;
+
+    // Read-only views for tests and the C interface.
+    const std::string& StreamerId() const { return streamerId; }
+    const CdnConfig& Config() const { return config; }
+    const std::string& SignallingUrl() const { return signallingUrl; }
+
+private:
+    // Initialisation.
+    void OnCdnConfigResponse(int status, const std::string& body, const std::function<void(bool)>& onInitialized);
+    // Player connection.
+    void OnTurnResponse(int status, const std::string& body, const char* playerId,
+                        const std::function<void(bool, int, const char*)>& done);
+    // Telemetry.
+    void EnqueueTelemetryEvent(TelemetryEvent&& event);
+    void StartTelemetryWorker();
+    void StopTelemetryWorker();
+    void TelemetryWorkerLoop();
+    void SendTelemetryEvent(const TelemetryEvent& event);
+    void ResolveLocale(std::string& language, std::string& nation);
+
+    std::string streamerId;
+    std::string sdkVersion;
+    PlatformInterface platform;
+    CdnConfig config;
+    std::string signallingUrl;
+    int geType = 0;
+    SQM collector;
+    std::thread telemetryThread;
+    std::mutex queueMutex;
+    std::condition_variable queueCv;
+    std::deque<TelemetryEvent> telemetryQueue;
+    bool workerRunning = false;
+    bool workerStopping = false;
+    std::mutex localeMutex;
+    bool localeCached = false;
+    std::string language = "en-US";
+    std::string nation = "US";
+};
+
+// Free helpers of the core (unit-tested on their own).
+std::string BuildSignalingUrl(const std::string& host, const std::string& streamerId, const std::string& token,
+                              const std::string& memberNo, const std::string& gaDataBase64, int reconnectCount);
+std::string BuildTurnApiUrl(const std::string& base, const std::string& streamerId);
+std::vector<PlatformInterface::IceServer> ParseIceServers(const std::string& body);
+
+}  // namespace TesselSDK

@@ -1,0 +1,17 @@
+// One queued telemetry event.
+#pragma once
+
+#include <string>
+
+namespace TesselSDK {
+
+struct TelemetryEvent {
+    std::string actionType;
+    std::string elapsedTime;
+    std::string message;
+    std::string connectionType;
+    std::string streamerId;
+    std::string sdkVersion;
+};
+
+}  // namespace TesselSDK

@@ -1,0 +1,71 @@
+// Shared helpers of the test programs: the local service double, the
+// environment, log files and waiting.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace testsupport {
+
+// Base URL of the service double ("http://127.0.0.1:PORT"), from the
+// TESSELSDK_TEST_SERVER variable that CTest sets.
+std::string ServerUrl();
+
+struct RecordedRequest {
+    std::string method;
+    std::string path;  // request target, query included
+    std::vector<std::pair<std::string, std::string>> headers;  // in the order received
+    std::string body;
+
+    // First value of a header (case-insensitive name), "" when absent.
+    std::string Header(const std::string& name) const;
+    int HeaderCount(const std::string& name) const;
+};
+
+// Control of the double, over a plain socket (independent of the library).
+void ResetServer();
+// Adds a scripted answer, e.g. {"path": "/x", "status": 500, "body": "..."};
+// see tools/service_double.py.
+void AddRoute(const nlohmann::json& rule);
+std::vector<RecordedRequest> Requests(const std::string& prefix = "");
+// Waits until at least `count` requests with the prefix were recorded.
+std::vector<RecordedRequest> WaitForRequests(const std::string& prefix, size_t count,
+                                             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+struct RawResponse {
+    int status = 0;
+    std::string body;
+};
+RawResponse RawHttp(const std::string& method, const std::string& target, const std::string& body = "");
+
+// Environment: set ("" is a value) or unset, restored by the destructor.
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, const std::string& value);  // sets
+    explicit ScopedEnv(std::string name);                    // unsets
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    bool had_ = false;
+    std::string old_;
+};
+
+// Whole file as text ("" when it cannot be read); lines without their
+// line ending (both \n and \r\n accepted).
+std::string ReadFile(const std::string& path);
+std::vector<std::string> ReadLines(const std::string& path);
+
+// Polls until pred() is true or the timeout passes; returns pred().
+bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+}  // namespace testsupport

@@ -1,0 +1,395 @@
+#!/usr/bin/env python3
+"""Local service double for TesselSDK: one HTTP server on 127.0.0.1 standing in
+for every remote service the library talks to (configuration CDN, TURN, mobile
+notification, telemetry, metrics, geolocation, event ingestion).
+
+It records every request it receives (method, target, headers in the order
+received, body) and lets tests script answers through a small control API:
+
+  POST /__control/reset            forget recorded requests and scripted routes
+  POST /__control/route            add a scripted answer (JSON, see Route below)
+  GET  /__control/requests?prefix=P  recorded requests whose target starts with P
+
+Built-in endpoints for transport tests:
+  /echo            200 with the request as JSON
+  /status/<code>   that status with body "status <code>"
+  /empty           200 without a body
+  /chunked/<n>     200 with n bytes sent in chunks
+  /redirect/<code>?to=<target>   a redirect with that status
+  /hang            accepts and never answers (until the client gives up)
+  /reset           sends headers and part of the body, then drops the connection
+  /slow/<ms>       sends the body in pieces, <ms> apart
+
+Usage:
+  service_double.py serve --port P [--demo] [--quiet]
+  service_double.py start --port P --pidfile F [--log L] [--demo]
+  service_double.py stop --pidfile F
+"""
+
+import argparse
+import base64
+import gzip
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CONFIG_PATH = "/application_no/STATIC/halyxapp/streaming/config_streaming.json"
+
+
+def demo_config(port):
+    base = "http://127.0.0.1:%d" % port
+    return {
+        "virivizar_ss": {"ws": {"kr": "signal.demo.invalid"}},
+        "virivizar_turn": {"api": {"kr": base + "/turn"}},
+        "virivizar_event": {"api": {"kr": base + "/event/v1.0/notify"}},
+        "virivizar_windows_events": {"api": {"kr": base + "/windows-events"}},
+        "virivizar_sentry": {"enable": True, "dsn": "http://demokey@127.0.0.1:%d/42" % port},
+        "virivizar_sqm": {
+            "api": {"kr": base + "/sqm"},
+            "metric_collect_interval_s": 2,
+            "start_streaming_push_delay_s": 3,
+            "during_streaming_push_interval_s": 6,
+            "games": {"DEMO": {"enabled": True}},
+        },
+        "virivizar_bitrate": {
+            "Unreal": {
+                "AUTO": {"MaxBitrate": 20000000, "MinBitrate": 10000000, "Fps": 60, "MinQP": 20, "MaxQP": 40,
+                         "H264Profile": "HIGH", "Multipass": "DISABLED", "EncoderPreset": "LOW_QUALITY",
+                         "RateControl": "CBR", "DegradationPreference": "MAINTAIN_FRAMERATE"},
+                "LOW": {"MaxBitrate": 6000000, "MinBitrate": 2000000, "Fps": 30},
+            }
+        },
+    }
+
+
+class State:
+    def __init__(self, port, demo, quiet):
+        self.port = port
+        self.demo = demo
+        self.quiet = quiet
+        self.lock = threading.Lock()
+        self.requests = []
+        self.routes = []
+        self.seq = 0
+
+    def reset(self):
+        with self.lock:
+            self.requests = []
+            self.routes = []
+
+    def record(self, entry):
+        with self.lock:
+            self.seq += 1
+            entry["seq"] = self.seq
+            self.requests.append(entry)
+
+    def find_route(self, method, path):
+        with self.lock:
+            for route in reversed(self.routes):
+                if route.get("method", "*") not in ("*", method):
+                    continue
+                if "path" in route and route["path"] != path:
+                    continue
+                if "prefix" in route and not path.startswith(route["prefix"]):
+                    continue
+                if "times" in route:
+                    route["times"] -= 1
+                    if route["times"] <= 0:
+                        self.routes.remove(route)
+                return dict(route)
+        return None
+
+
+STATE = None
+
+
+def printable_body(headers, body):
+    """The body decoded for a person: gzip inflated, JSON pretty-printed,
+    envelopes split into their items."""
+    encoding = headers.get("Content-Encoding", "")
+    if encoding == "gzip" or body[:2] == b"\x1f\x8b":
+        try:
+            body = gzip.decompress(body)
+        except Exception:
+            return "<gzip that does not inflate: %d bytes>" % len(body)
+    text = body.decode("utf-8", "replace")
+    if headers.get("Content-Type", "").startswith("application/x-sentry-envelope"):
+        out = []
+        for line in text.split("\n"):
+            try:
+                out.append(json.dumps(json.loads(line), indent=2, ensure_ascii=False))
+            except Exception:
+                if line:
+                    out.append(line)
+        return "\n--- item ---\n".join(out)
+    try:
+        return json.dumps(json.loads(text), indent=2, ensure_ascii=False)
+    except Exception:
+        return text
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "ServiceDouble/1.0"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    # -- plumbing ---------------------------------------------------------
+    def read_body(self):
+        if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
+            data = b""
+            while True:
+                size = int(self.rfile.readline().strip().split(b";")[0], 16)
+                if size == 0:
+                    self.rfile.readline()
+                    return data
+                data += self.rfile.read(size)
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length", "0") or 0)
+        return self.rfile.read(length) if length > 0 else b""
+
+    def reply(self, status, body=b"", headers=None, content_type="application/json"):
+        if isinstance(body, str):
+            body = body.encode("utf-8")
+        self.send_response(status)
+        sent_type = False
+        for k, v in (headers or {}).items():
+            self.send_header(k, v)
+            sent_type = sent_type or k.lower() == "content-type"
+        if body and not sent_type:
+            self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if body and self.command != "HEAD":
+            self.wfile.write(body)
+        self.close_connection = True
+
+    # -- dispatch ---------------------------------------------------------
+    def handle_any(self):
+        body = self.read_body()
+        target = self.path
+        path = urllib.parse.urlsplit(target).path
+        if path.startswith("/__control/"):
+            return self.control(path, body)
+        headers = [[k, v] for k, v in self.headers.items()]
+        entry = {"method": self.command, "path": target, "headers": headers,
+                 "body_b64": base64.b64encode(body).decode("ascii")}
+        STATE.record(entry)
+        if not STATE.quiet:
+            self.print_request(headers, body)
+        route = STATE.find_route(self.command, path)
+        if route is not None:
+            return self.scripted(route)
+        return self.builtin(path, body, entry)
+
+    def print_request(self, headers, body):
+        lines = ["", "==> %s %s" % (self.command, self.path)]
+        lines += ["    %s: %s" % (k, v) for k, v in headers]
+        if body:
+            decoded = printable_body(dict(headers), body)
+            lines += ["    " + line for line in decoded.split("\n")]
+        sys.stdout.write("\n".join(lines) + "\n")
+        sys.stdout.flush()
+
+    def control(self, path, body):
+        if path == "/__control/reset":
+            STATE.reset()
+            return self.reply(200, "{}")
+        if path == "/__control/route":
+            rule = json.loads(body.decode("utf-8"))
+            with STATE.lock:
+                STATE.routes.append(rule)
+            return self.reply(200, "{}")
+        if path == "/__control/requests":
+            query = urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query)
+            prefix = query.get("prefix", [""])[0]
+            with STATE.lock:
+                found = [r for r in STATE.requests if r["path"].startswith(prefix)]
+            return self.reply(200, json.dumps(found))
+        return self.reply(404, "{}")
+
+    def scripted(self, route):
+        delay = route.get("delay_ms", 0)
+        if delay:
+            time.sleep(delay / 1000.0)
+        mode = route.get("mode", "normal")
+        if mode == "hang":
+            return self.hang()
+        if mode == "reset":
+            return self.reset_mid_body()
+        body = route.get("body", "")
+        if "body_b64" in route:
+            body = base64.b64decode(route["body_b64"])
+        return self.reply(route.get("status", 200), body, route.get("headers"))
+
+    def hang(self):
+        time.sleep(120)
+        self.close_connection = True
+
+    def reset_mid_body(self):
+        self.send_response(200)
+        self.send_header("Content-Length", "100000")
+        self.end_headers()
+        self.wfile.write(b"x" * 1000)
+        self.wfile.flush()
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
+        self.connection.close()
+        self.close_connection = True
+
+    def builtin(self, path, body, entry):
+        parts = [p for p in path.split("/") if p]
+        head = parts[0] if parts else ""
+        if head == "echo":
+            return self.reply(200, json.dumps(entry))
+        if head == "status" and len(parts) > 1:
+            code = int(parts[1])
+            return self.reply(code, "status %d" % code, content_type="text/plain")
+        if head == "empty":
+            return self.reply(200, b"")
+        if head == "chunked" and len(parts) > 1:
+            n = int(parts[1])
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.send_header("Content-Type", "application/octet-stream")
+            self.end_headers()
+            sent = 0
+            while sent < n:
+                size = min(4093, n - sent)
+                chunk = bytes((sent + i) % 251 for i in range(size))
+                self.wfile.write(b"%x\r\n" % size + chunk + b"\r\n")
+                sent += size
+            self.wfile.write(b"0\r\n\r\n")
+            self.close_connection = True
+            return None
+        if head == "redirect" and len(parts) > 1:
+            query = urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query)
+            return self.reply(int(parts[1]), "", {"Location": query.get("to", ["/echo"])[0]})
+        if head == "hang":
+            return self.hang()
+        if head == "reset":
+            return self.reset_mid_body()
+        if head == "slow" and len(parts) > 1:
+            pause = int(parts[1]) / 1000.0
+            self.send_response(200)
+            self.send_header("Content-Length", "10")
+            self.end_headers()
+            for _ in range(10):
+                self.wfile.write(b"s")
+                self.wfile.flush()
+                time.sleep(pause)
+            self.close_connection = True
+            return None
+        # Service defaults.
+        if head.startswith("cdn-") and path.endswith(CONFIG_PATH):
+            if STATE.demo:
+                return self.reply(200, json.dumps(demo_config(STATE.port)))
+            return self.reply(404, "no configuration scripted", content_type="text/plain")
+        if head == "telemetry":
+            return self.reply(200, '{"result":"ok"}')
+        if head == "geo":
+            return self.reply(200, json.dumps({"status": "success", "countryCode": "KR", "city": "Seoul",
+                                               "isp": "Double ISP"}))
+        if head == "turn":
+            return self.reply(200, json.dumps({"value": {"ice_servers": [
+                {"urls": ["stun:127.0.0.1:3478"], "username": "", "credential": ""},
+                {"urls": ["turn:127.0.0.1:3478?transport=udp", "turn:127.0.0.1:3478?transport=tcp"],
+                 "username": "demo-user", "credential": "demo-secret"}]}}))
+        if path.endswith("/v1.0/metrics") or head == "event" or head == "windows-events":
+            return self.reply(200, '{"result":"ok"}')
+        if path.startswith("/api/") and path.rstrip("/").endswith("/envelope"):
+            return self.reply(200, '{"id":"00000000000000000000000000000000"}')
+        return self.reply(404, "not found", content_type="text/plain")
+
+    do_GET = handle_any
+    do_POST = handle_any
+    do_PUT = handle_any
+    do_DELETE = handle_any
+    do_HEAD = handle_any
+
+
+def serve(args):
+    global STATE
+    STATE = State(args.port, args.demo, args.quiet)
+    ThreadingHTTPServer.daemon_threads = True
+    ThreadingHTTPServer.allow_reuse_address = True
+    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    if not args.quiet:
+        print("service double listening on http://127.0.0.1:%d" % args.port, flush=True)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    server.serve_forever()
+
+
+def wait_listening(port, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+                return True
+        except OSError:
+            time.sleep(0.1)
+    return False
+
+
+def start(args):
+    stop(args)
+    cmd = [sys.executable, os.path.abspath(__file__), "serve", "--port", str(args.port)]
+    if args.demo:
+        cmd.append("--demo")
+    if not args.log:
+        cmd.append("--quiet")
+    log = open(args.log, "w") if args.log else subprocess.DEVNULL
+    proc = subprocess.Popen(cmd, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
+                            start_new_session=True)
+    with open(args.pidfile, "w") as f:
+        f.write(str(proc.pid))
+    if not wait_listening(args.port, 15):
+        print("service double did not start on port %d" % args.port, file=sys.stderr)
+        return 1
+    return 0
+
+
+def stop(args):
+    try:
+        with open(args.pidfile) as f:
+            pid = int(f.read().strip())
+        os.kill(pid, signal.SIGTERM)
+        os.remove(args.pidfile)
+    except (OSError, ValueError):
+        pass
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = parser.add_subparsers(dest="cmd", required=True)
+    p = sub.add_parser("serve")
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--demo", action="store_true")
+    p.add_argument("--quiet", action="store_true")
+    p = sub.add_parser("start")
+    p.add_argument("--port", type=int, required=True)
+    p.add_argument("--pidfile", required=True)
+    p.add_argument("--log")
+    p.add_argument("--demo", action="store_true")
+    p = sub.add_parser("stop")
+    p.add_argument("--pidfile", required=True)
+    args = parser.parse_args()
+    if args.cmd == "serve":
+        serve(args)
+        return 0
+    if args.cmd == "start":
+        return start(args)
+    return stop(args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
