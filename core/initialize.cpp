@@ -1,0 +1,5 @@
+#include "core/link_logic_impl.h"
+
+namespace TesselSDK {
+void LinkLogicImpl::Initialize(std::function<void(bool)>) {}
+}  // namespace TesselSDK
