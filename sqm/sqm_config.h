@@ -16,7 +16,8 @@ struct SqmConfig {
 };
 
 // Reads the "virivizar_sqm" section of the whole configuration document and
-// chooses the game's entry. Throws the JSON library's errors on wrong types.
+// chooses the game's entry. Throws the JSON library's type errors on values of
+// the wrong type, and std::out_of_range for an interval outside 32 bits.
 SqmConfig ParseSqmConfig(const nlohmann::ordered_json& document, const std::string& gameId);
 
 }  // namespace TesselSDK
