@@ -1,43 +1,181 @@
+// The exported flat interface. Every function catches everything: no
+// exception ever reaches the host.
 #include "tesselsdk/tesselsdk.h"
 
+#include <memory>
 #include <string>
 
+#include "capi/handle.h"
 #include "log/logger.h"
 #include "tesselsdk/link_logic.h"
 
-struct TesselSDKHandle {
-    std::string sdkVersion;
-    int geType = 0;
-    TesselSDK::LinkLogic* logic = nullptr;
-};
+using TesselSDK::LinkLogic;
+
+namespace {
+
+const char kEmpty[] = "";
+
+const char* OrEmpty(const char* text) { return text ? text : kEmpty; }
+
+LinkLogic* LogicOf(TesselSDKHandle* handle) { return handle ? handle->logic.load() : nullptr; }
+
+template <typename Fn>
+void Guarded(Fn&& fn) noexcept {
+    try {
+        fn();
+    } catch (...) {
+    }
+}
+
+}  // namespace
 
 extern "C" {
+
 TesselSDKHandle* TesselSDK_Create(const char* sdkVersion, int geType) {
-    auto* h = new TesselSDKHandle();
-    h->sdkVersion = sdkVersion ? sdkVersion : "";
-    h->geType = geType;
-    return h;
+    try {
+        auto* handle = new TesselSDKHandle();
+        handle->sdkVersion = OrEmpty(sdkVersion);
+        handle->geType = geType;
+        return handle;
+    } catch (...) {
+        return nullptr;
+    }
 }
+
 void TesselSDK_Destroy(TesselSDKHandle* handle) {
     if (!handle) return;
-    TesselSDK::LinkLogic::Destroy(handle->logic);
+    Guarded([&] { LinkLogic::Destroy(handle->logic.exchange(nullptr)); });
     delete handle;
 }
-void TesselSDK_Initialize(TesselSDKHandle*, TesselSDK_OnInitializedFn) {}
-void TesselSDK_Shutdown(TesselSDKHandle*) {}
-void TesselSDK_HandlePlayerConnected(TesselSDKHandle*, const char*, int, TesselSDK_PlayerConnectedDoneFn) {}
-int TesselSDK_GetBitrateConfig(TesselSDKHandle*, const char*, int*, int*, int*) { return 0; }
-void TesselSDK_SendMobileNotify(TesselSDKHandle*, const char*, const char*, const char*) {}
-void TesselSDK_PushWebRTCStatsReport(TesselSDKHandle*, const char*, const char*) {}
-const char* TesselSDK_GetWindowsEventsApiUrl(TesselSDKHandle*) { return ""; }
-const char* TesselSDK_GetEventApiUrl(TesselSDKHandle*) { return ""; }
-void TesselSDK_InitLogger(void) { TesselSDK::Logger::Instance().Init(); }
-void TesselSDK_Log(void*, int level, const char* message) { TesselSDK::LogMessage(level, message ? message : ""); }
-void TesselSDK_SendTallo(TesselSDKHandle*, const char*, const char*, const char*, const char*) {}
-void TesselSDK_SetInitSentry(TesselSDKHandle*, TesselSDK_InitSentryFn) {}
-void TesselSDK_SetCreateStreamer(TesselSDKHandle*, TesselSDK_CreateStreamerFn) {}
-void TesselSDK_SetStartStreaming(TesselSDKHandle*, TesselSDK_StartStreamingFn) {}
-void TesselSDK_SetBitrateCallback(TesselSDKHandle*, TesselSDK_BitrateFn) {}
-void TesselSDK_SetOnConnectionReady(TesselSDKHandle*, TesselSDK_OnConnectionReadyFn) {}
-void TesselSDK_SetOnApplyRTCConfig(TesselSDKHandle*, TesselSDK_OnApplyRTCConfigFn) {}
+
+void TesselSDK_Initialize(TesselSDKHandle* handle, TesselSDK_OnInitializedFn onInitialized) {
+    if (!handle) return;
+    // Set once onInitialized has been called, so a failure after that point
+    // is not reported a second time.
+    auto reported = std::make_shared<bool>(false);
+    try {
+        // A repeated initialisation replaces the object: the old one (and
+        // its telemetry worker) goes first.
+        LinkLogic::Destroy(handle->logic.exchange(nullptr));
+        LinkLogic* logic =
+            LinkLogic::Create(handle->sdkVersion.c_str(), handle->geType, TesselSDK::BuildPlatformInterface(handle));
+        handle->logic.store(logic);
+        logic->Initialize([onInitialized, reported](bool ok) {
+            *reported = true;
+            if (onInitialized) onInitialized(ok);
+        });
+    } catch (...) {
+        if (!*reported && onInitialized) Guarded([&] { onInitialized(false); });
+    }
 }
+
+void TesselSDK_Shutdown(TesselSDKHandle* handle) {
+    Guarded([&] {
+        if (LinkLogic* logic = LogicOf(handle)) logic->Shutdown();
+    });
+}
+
+void TesselSDK_HandlePlayerConnected(TesselSDKHandle* handle, const char* playerId, int sendOffer,
+                                     TesselSDK_PlayerConnectedDoneFn done) {
+    Guarded([&] {
+        LinkLogic* logic = LogicOf(handle);
+        if (!logic) return;
+        // Never empty, so the object reports through this call's completion.
+        logic->HandlePlayerConnected(OrEmpty(playerId), sendOffer != 0,
+                                     [done](bool ok, int httpStatus, const char* message) {
+                                         if (done) done(ok, httpStatus, message);
+                                     });
+    });
+}
+
+int TesselSDK_GetBitrateConfig(TesselSDKHandle* handle, const char* profile, int* minBitrate, int* maxBitrate,
+                               int* fps) {
+    int result = 0;
+    Guarded([&] {
+        LinkLogic* logic = LogicOf(handle);
+        if (!logic) return;
+        int minValue = 0;
+        int maxValue = 0;
+        int fpsValue = 0;
+        const bool found = logic->GetBitrateConfig(profile, &minValue, &maxValue, &fpsValue);
+        if (minBitrate) *minBitrate = minValue;
+        if (maxBitrate) *maxBitrate = maxValue;
+        if (fps) *fps = fpsValue;
+        result = found ? 1 : 0;
+    });
+    return result;
+}
+
+void TesselSDK_SendMobileNotify(TesselSDKHandle* handle, const char* integrationKey, const char* alarmPayload,
+                                const char* langCode) {
+    Guarded([&] {
+        if (LinkLogic* logic = LogicOf(handle)) logic->SendMobileNotify(integrationKey, alarmPayload, langCode);
+    });
+}
+
+void TesselSDK_PushWebRTCStatsReport(TesselSDKHandle* handle, const char* playerId, const char* statsJson) {
+    Guarded([&] {
+        if (LinkLogic* logic = LogicOf(handle)) logic->PushWebRTCStatsReport(OrEmpty(playerId), OrEmpty(statsJson));
+    });
+}
+
+const char* TesselSDK_GetWindowsEventsApiUrl(TesselSDKHandle* handle) {
+    const char* result = kEmpty;
+    Guarded([&] {
+        LinkLogic* logic = LogicOf(handle);
+        if (!logic) return;
+        thread_local std::string text;
+        text = logic->GetWindowsEventsApiUrl();
+        result = text.c_str();
+    });
+    return result;
+}
+
+const char* TesselSDK_GetEventApiUrl(TesselSDKHandle* handle) {
+    const char* result = kEmpty;
+    Guarded([&] {
+        LinkLogic* logic = LogicOf(handle);
+        if (!logic) return;
+        thread_local std::string text;
+        text = logic->GetEventApiUrl();
+        result = text.c_str();
+    });
+    return result;
+}
+
+void TesselSDK_InitLogger(void) {
+    Guarded([] { TesselSDK::Logger::Instance().Init(); });
+}
+
+void TesselSDK_Log(void* /*reserved*/, int level, const char* message) {
+    Guarded([&] { TesselSDK::LogMessage(level, OrEmpty(message)); });
+}
+
+void TesselSDK_SendTallo(TesselSDKHandle* handle, const char* actionType, const char* elapsedTime,
+                         const char* message, const char* connectionType) {
+    Guarded([&] {
+        if (LinkLogic* logic = LogicOf(handle))
+            logic->SendTallo(OrEmpty(actionType), OrEmpty(elapsedTime), OrEmpty(message), OrEmpty(connectionType));
+    });
+}
+
+void TesselSDK_SetInitSentry(TesselSDKHandle* handle, TesselSDK_InitSentryFn cb) {
+    if (handle) handle->initSentryCb.store(cb);
+}
+void TesselSDK_SetCreateStreamer(TesselSDKHandle* handle, TesselSDK_CreateStreamerFn cb) {
+    if (handle) handle->createStreamerCb.store(cb);
+}
+void TesselSDK_SetStartStreaming(TesselSDKHandle* handle, TesselSDK_StartStreamingFn cb) {
+    if (handle) handle->startStreamingCb.store(cb);
+}
+void TesselSDK_SetBitrateCallback(TesselSDKHandle* handle, TesselSDK_BitrateFn cb) {
+    if (handle) handle->bitrateCb.store(cb);
+}
+void TesselSDK_SetOnConnectionReady(TesselSDKHandle* handle, TesselSDK_OnConnectionReadyFn cb) {
+    if (handle) handle->onConnectionReadyCb.store(cb);
+}
+void TesselSDK_SetOnApplyRTCConfig(TesselSDKHandle* handle, TesselSDK_OnApplyRTCConfigFn cb) {
+    if (handle) handle->onApplyRTCConfigCb.store(cb);
+}
+
+}  // extern "C"

@@ -35,4 +35,8 @@ struct CdnConfig {
 // Never throws; whatever was read before the first error stays.
 CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId);
 
+// The profile that the bitrate and encoder lookups answer with: `profile`
+// (null means "AUTO"), else "AUTO"; null when neither is stored.
+const BitrateProfile* FindBitrateProfile(const CdnConfig& config, const char* profile);
+
 }  // namespace TesselSDK

@@ -1,7 +1,9 @@
 // The one implementation of the class interface.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -40,20 +42,36 @@ public:
     const std::string& StreamerId() const { return streamerId; }
     const CdnConfig& Config() const { return config; }
     const std::string& SignallingUrl() const { return signallingUrl; }
+    // The collector's provider table as the constructor fills it.
+    SqmCallbacks BuildProviderTable();
 
 private:
     // Initialisation.
     void OnCdnConfigResponse(int status, const std::string& body, const std::function<void(bool)>& onInitialized);
-    // Player connection.
-    void OnTurnResponse(int status, const std::string& body, const char* playerId,
-                        const std::function<void(bool, int, const char*)>& done);
+    // Player connection. The outcome goes to copies of the host's callbacks
+    // taken before the request, so the handler never touches the object.
+    struct TurnOutcomeTargets {
+        std::string playerId;
+        std::function<void(bool, int, const char*)> done;
+        std::function<void(const char*, bool, int, const char*)> onConnectionReady;
+        std::function<void(const std::vector<PlatformInterface::IceServer>&)> onApplyRtcConfig;
+    };
+    static void OnTurnResponse(int status, const std::string& body, const TurnOutcomeTargets& targets);
+    // A copy of one host callback, taken under the lock that Shutdown uses to
+    // empty the callbacks; the copy is called with no lock held.
+    template <typename Callback>
+    Callback HostCallback(Callback PlatformInterface::*member) {
+        std::lock_guard<std::mutex> lock(platformMutex);
+        return platform.*member;
+    }
     // Telemetry.
     void EnqueueTelemetryEvent(TelemetryEvent&& event);
     void StartTelemetryWorker();
     void StopTelemetryWorker();
     void TelemetryWorkerLoop();
+    void RunTelemetryWorker();
     void SendTelemetryEvent(const TelemetryEvent& event);
-    void ResolveLocale(std::string& language, std::string& nation);
+    void ResolveLocale(std::string& languageOut, std::string& nationOut);
 
     std::string streamerId;
     std::string sdkVersion;
@@ -72,12 +90,25 @@ private:
     bool localeCached = false;
     std::string language = "en-US";
     std::string nation = "US";
+    // Guards the replacement of `platform` against copies of its members.
+    std::mutex platformMutex;
+    // Telemetry bounds (guarded by queueMutex): the drop burst in progress
+    // and the moment a stopping worker gives up on what is still queued.
+    bool telemetryDropBurst = false;
+    std::chrono::steady_clock::time_point telemetryDrainDeadline;
 };
+
+// Most events the telemetry queue holds; a new event beyond it pushes out the oldest.
+constexpr std::size_t kTelemetryQueueLimit = 1000;
+// How long a stopping telemetry worker goes on sending what is queued.
+constexpr std::chrono::milliseconds kTelemetryDrainLimit{2000};
 
 // Free helpers of the core (unit-tested on their own).
 std::string BuildSignalingUrl(const std::string& host, const std::string& streamerId, const std::string& token,
                               const std::string& memberNo, const std::string& gaDataBase64, int reconnectCount);
 std::string BuildTurnApiUrl(const std::string& base, const std::string& streamerId);
 std::vector<PlatformInterface::IceServer> ParseIceServers(const std::string& body);
+// The TURN answer with every "credential" value replaced by "***", for the log.
+std::string MaskTurnCredentials(const std::string& body);
 
 }  // namespace TesselSDK

@@ -1,5 +1,154 @@
+// A player connects: mark it for the metrics, fetch the TURN/ICE servers for
+// this streamer and hand them and the outcome to the host.
+#include <exception>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
 #include "core/link_logic_impl.h"
+#include "log/logger.h"
+#include "net/http_client.h"
+#include "platform/account.h"
 
 namespace TesselSDK {
-void LinkLogicImpl::HandlePlayerConnected(const char*, bool, std::function<void(bool, int, const char*)>) {}
+namespace {
+
+constexpr const char* kCallerId = "HALYXTESSELSDK-UNREAL-1.0";
+constexpr const char* kTurnPath = "/v1.0/turn-api/turn-ip?streamer_id=";
+constexpr const char* kLogPrefix = "[TesselSDK::HandlePlayerConnected] ";
+
+bool IsJsonBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Index just past the JSON value that starts at `pos`: a whole string for a
+// string, otherwise up to the next ',', '}' or ']'.
+std::size_t EndOfValue(const std::string& text, std::size_t pos) {
+    if (pos < text.size() && text[pos] == '"') {
+        std::size_t i = pos + 1;
+        while (i < text.size() && text[i] != '"') i += (text[i] == '\\') ? 2 : 1;
+        return i < text.size() ? i + 1 : text.size();
+    }
+    std::size_t i = pos;
+    while (i < text.size() && text[i] != ',' && text[i] != '}' && text[i] != ']') ++i;
+    while (i > pos && IsJsonBlank(text[i - 1])) --i;
+    return i;
+}
+
+}  // namespace
+
+std::string BuildTurnApiUrl(const std::string& base, const std::string& streamerId) {
+    std::string url = base.compare(0, 4, "http") == 0 ? base : "https://" + base;
+    return url + kTurnPath + streamerId;
+}
+
+std::vector<PlatformInterface::IceServer> ParseIceServers(const std::string& body) {
+    std::vector<PlatformInterface::IceServer> result;
+    try {
+        const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(body);
+        if (!doc.is_object() || !doc.contains("value") || !doc["value"].is_object()) return result;
+        const auto& value = doc["value"];
+        if (!value.contains("ice_servers") || !value["ice_servers"].is_array()) return result;
+        for (const auto& element : value["ice_servers"]) {
+            PlatformInterface::IceServer server;
+            if (element.is_object()) {
+                if (element.contains("urls")) {
+                    const auto& urls = element["urls"];
+                    if (urls.is_array()) {
+                        for (const auto& url : urls) server.urls.push_back(url.get<std::string>());
+                    } else if (urls.is_string()) {
+                        server.urls.push_back(urls.get<std::string>());
+                    }
+                }
+                if (element.contains("username")) server.username = element["username"].get<std::string>();
+                if (element.contains("credential")) server.credential = element["credential"].get<std::string>();
+            }
+            result.push_back(std::move(server));
+        }
+    } catch (const std::exception&) {
+        // The servers read before the fault stand.
+    }
+    return result;
+}
+
+std::string MaskTurnCredentials(const std::string& body) {
+    static const std::string key = "\"credential\"";
+    std::string out;
+    std::size_t copied = 0;
+    std::size_t pos = body.find(key);
+    while (pos != std::string::npos) {
+        std::size_t i = pos + key.size();
+        while (i < body.size() && IsJsonBlank(body[i])) ++i;
+        if (i < body.size() && body[i] == ':') {
+            ++i;
+            while (i < body.size() && IsJsonBlank(body[i])) ++i;
+            const std::size_t end = EndOfValue(body, i);
+            out.append(body, copied, i - copied);
+            out += "\"***\"";
+            copied = end;
+            pos = body.find(key, end);
+        } else {
+            pos = body.find(key, i);
+        }
+    }
+    out.append(body, copied, std::string::npos);
+    return out;
+}
+
+void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
+                                          std::function<void(bool ok, int httpStatus, const char* message)> done) {
+    collector.MarkPlayerConnected();
+
+    TurnOutcomeTargets targets;
+    targets.playerId = playerId != nullptr ? playerId : "";
+    LogMessage(kLogInfo, std::string(kLogPrefix) + "Player connected: " + targets.playerId +
+                             ", SendOffer: " + (sendOffer ? "true" : "false"));
+
+    std::string base = config.turnApiUrl;
+    if (base.empty()) {
+        LogMessage(kLogError, std::string(kLogPrefix) + "TURN API URL not available - cannot fetch ICE servers");
+        if (done) done(false, 0, "TURN API URL missing");
+        return;
+    }
+    if (base.back() == '/') base.pop_back();
+    const std::string url = BuildTurnApiUrl(base, streamerId);
+    LogMessage(kLogInfo, std::string(kLogPrefix) + "Fetching TURN config from: " + url);
+
+    HttpHeaders headers;
+    const std::string token = GetAccessToken();
+    if (token.empty()) {
+        LogMessage(kLogWarn, std::string(kLogPrefix) + "Access Token is empty!");
+    } else {
+        headers["Authorization"] = "Bearer " + token;
+    }
+    headers["caller-id"] = kCallerId;
+
+    targets.done = std::move(done);
+    targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
+    targets.onApplyRtcConfig = HostCallback(&PlatformInterface::OnApplyRTCConfig);
+    // From here on the object is not touched: a host callback may destroy it.
+    HttpGet(url, headers, [&targets](int status, const std::string& body) { OnTurnResponse(status, body, targets); });
+}
+
+void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const TurnOutcomeTargets& targets) {
+    if (status != 200) {
+        LogMessage(kLogError, std::string(kLogPrefix) + "TURN fetch failed with HTTP code: " +
+                                  std::to_string(status) + ", Response: " + body);
+        if (targets.done) {
+            targets.done(false, status, "TURN fetch failed");
+        } else if (targets.onConnectionReady) {
+            targets.onConnectionReady(targets.playerId.c_str(), false, status, "TURN fetch failed");
+        }
+        return;
+    }
+    LogMessage(kLogDebug, std::string(kLogPrefix) + "TURN Response (" + std::to_string(body.size()) +
+                              " bytes): " + MaskTurnCredentials(body));
+    const std::vector<PlatformInterface::IceServer> servers = ParseIceServers(body);
+    LogMessage(kLogDebug, std::string(kLogPrefix) + "Parsed " + std::to_string(servers.size()) + " ICE servers");
+    if (targets.onApplyRtcConfig) targets.onApplyRtcConfig(servers);
+    if (targets.done) {
+        targets.done(true, 200, "Connection ready");
+    } else if (targets.onConnectionReady) {
+        targets.onConnectionReady(targets.playerId.c_str(), true, 200, "Connection ready");
+    }
+}
+
 }  // namespace TesselSDK

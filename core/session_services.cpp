@@ -1,11 +1,118 @@
+// Mobile notification, endpoint getters, collector forwards and shutdown.
+#include <exception>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
 #include "core/link_logic_impl.h"
+#include "log/logger.h"
+#include "net/http_client.h"
+#include "platform/account.h"
+#include "platform/sentry_glue.h"
+#include "standins/sentry_halyx/sentry_halyx.h"
 
 namespace TesselSDK {
-void LinkLogicImpl::Shutdown() {}
+namespace {
+
+constexpr const char* kNotifyPrefix = "[TesselSDK::SendMobileNotify] ";
+
+void OnMobileNotifyResponse(int status, const std::string& body) {
+    LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Response: " + std::to_string(status) + " - " + body);
+}
+
+}  // namespace
+
+void LinkLogicImpl::SendMobileNotify(const char* integrationKey, const char* alarmPayload, const char* langCode) {
+    const std::string url = config.eventApiUrl;
+    if (url.empty()) {
+        LogMessage(kLogError, std::string(kNotifyPrefix) + "Event API URL missing (virivizar_event).");
+        return;
+    }
+    std::string payloadText;
+    if (alarmPayload != nullptr && alarmPayload[0] != '\0') {
+        payloadText = alarmPayload;
+    } else {
+        payloadText = "{}";
+        LogMessage(kLogWarn, std::string(kNotifyPrefix) + "alarm_payload is empty, using {} as default.");
+    }
+    nlohmann::ordered_json alarm;
+    try {
+        alarm = nlohmann::ordered_json::parse(payloadText);
+    } catch (const std::exception&) {
+        LogMessage(kLogError, std::string(kNotifyPrefix) + "alarm_payload is not valid JSON.");
+        return;
+    }
+    if (!alarm.is_object()) {
+        LogMessage(kLogError, std::string(kNotifyPrefix) + "alarm_payload must be a JSON object.");
+        return;
+    }
+
+    // A null language code stands for the default language, in the body as in the header.
+    const std::string lang = langCode != nullptr ? langCode : "en-US";
+    std::string body;
+    try {
+        nlohmann::ordered_json doc;
+        doc["integration_key"] = integrationKey != nullptr ? integrationKey : "";
+        doc["payload"] = alarmPayload != nullptr ? alarmPayload : "";
+        doc["lang_code"] = lang;
+        doc["alarm_payload"] = std::move(alarm);
+        body = doc.dump();
+    } catch (const std::exception&) {
+        LogMessage(kLogError, std::string(kNotifyPrefix) + "Notification text is not valid UTF-8.");
+        return;
+    }
+
+    HttpHeaders headers;
+    headers["Content-Type"] = "application/json";
+    if (!lang.empty()) headers["X-Lang"] = lang;
+    std::string platformNation = "US";
+    GetPlatformNation(platformNation);
+    headers["X-Nation"] = platformNation;
+    const std::string token = GetAccessToken();
+    headers["Authorization"] = "Bearer " + token;
+    if (token.empty()) LogMessage(kLogWarn, std::string(kNotifyPrefix) + "Access token is empty.");
+
+    LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Sending notification to " + url);
+    HttpPostJson(url, body, headers, OnMobileNotifyResponse);
+}
+
 std::string LinkLogicImpl::GetWindowsEventsApiUrl() { return config.windowsEventsApiUrl; }
+
 std::string LinkLogicImpl::GetEventApiUrl() { return config.eventApiUrl; }
-void LinkLogicImpl::SendMobileNotify(const char*, const char*, const char*) {}
-void LinkLogicImpl::PushWebRTCStatsReport(const char* p, const char* s) { collector.PushWebRTCStatsReport(p, s); }
-void LinkLogicImpl::HandleStreamingStarted(const char* p, const char* c) { collector.OnStreamingStart(p, c); }
-void LinkLogicImpl::HandleStreamingEnded(const char* p, const char* r) { collector.OnStreamingEnd(p, r); }
+
+void LinkLogicImpl::PushWebRTCStatsReport(const char* playerId, const char* statsJson) {
+    collector.PushWebRTCStatsReport(playerId, statsJson);
+}
+
+void LinkLogicImpl::HandleStreamingStarted(const char* playerId, const char* connectionType) {
+    collector.OnStreamingStart(playerId, connectionType);
+}
+
+void LinkLogicImpl::HandleStreamingEnded(const char* playerId, const char* reserved) {
+    collector.OnStreamingEnd(playerId, reserved);
+}
+
+void LinkLogicImpl::Shutdown() {
+    LogMessage(kLogInfo, "[TesselSDK::Shutdown] Shutting down...");
+    StopTelemetryWorker();
+    if (config.sentryEnable) {
+        SentryCaptureMessage("TesselSDK shutting down", 0);
+        SentryAddBreadcrumb("TesselSDK shutdown initiated", "lifecycle");
+        sentry_halyx_flush(100);
+        sentry_halyx_close();
+        LogMessage(kLogDebug, "[TesselSDK::Shutdown] Sentry closed");
+    }
+    // The old callbacks are destroyed outside the lock: one of them may be
+    // running this very Shutdown, and its copy keeps it alive.
+    PlatformInterface previous;
+    {
+        std::lock_guard<std::mutex> lock(platformMutex);
+        std::swap(previous, platform);
+    }
+    previous = PlatformInterface();
+    collector.ClearStartTimes();
+    LogMessage(kLogDebug, "[TesselSDK::Shutdown] Final StreamerId: " + streamerId);
+    Logger::Instance().Stop();
+}
+
 }  // namespace TesselSDK

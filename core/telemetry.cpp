@@ -1,5 +1,213 @@
+// Telemetry: the host's events are queued on its thread and posted one at a
+// time, in arrival order, by the object's worker thread.
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
 #include "core/link_logic_impl.h"
+#include "log/env.h"
+#include "log/logger.h"
+#include "net/http_client.h"
+#include "platform/account.h"
+#include "tesselsdk_endpoints.h"
+#include "util/clock.h"
+#include "util/keep_module_loaded.h"
 
 namespace TesselSDK {
-void LinkLogicImpl::SendTallo(const char*, const char*, const char*, const char*) {}
+namespace {
+
+constexpr const char* kHeartbeatAction = "linkplay.heartbeat";
+constexpr int kResolveTimeoutMs = 500;
+constexpr int kConnectTimeoutMs = 500;
+constexpr int kSendTimeoutMs = 1500;
+constexpr int kReceiveTimeoutMs = 1500;
+
+std::string TextOrEmpty(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
+
+void OnTelemetryResponse(int status, const std::string& body) {
+    if (status == 200) {
+        LogMessage(kLogDebug, "[TesselSDK::SendTallo] Telemetry sent successfully, Response: " + body);
+    } else {
+        LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry failed with HTTP code: " + std::to_string(status) +
+                                 ", Response: " + body);
+    }
+}
+
+}  // namespace
+
+void LinkLogicImpl::SendTallo(const char* actionType, const char* elapsedTime, const char* message,
+                              const char* connectionType) {
+    TelemetryEvent event;
+    event.actionType = TextOrEmpty(actionType);
+    event.elapsedTime = TextOrEmpty(elapsedTime);
+    event.message = TextOrEmpty(message);
+    event.connectionType = TextOrEmpty(connectionType);
+    event.streamerId = streamerId;
+    event.sdkVersion = sdkVersion;
+    EnqueueTelemetryEvent(std::move(event));
+}
+
+void LinkLogicImpl::EnqueueTelemetryEvent(TelemetryEvent&& event) {
+    bool accepted = false;
+    bool burstBegins = false;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        accepted = workerRunning && !workerStopping;
+        if (accepted) {
+            if (telemetryQueue.size() >= kTelemetryQueueLimit) {
+                telemetryQueue.pop_front();
+                burstBegins = !telemetryDropBurst;
+                telemetryDropBurst = true;
+            }
+            telemetryQueue.push_back(std::move(event));
+        }
+    }
+    if (!accepted) {
+        LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry worker not running, drop event");
+        return;
+    }
+    queueCv.notify_one();
+    if (burstBegins) {
+        LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry queue full (" + std::to_string(kTelemetryQueueLimit) +
+                                 " events), dropping the oldest events");
+    }
+}
+
+void LinkLogicImpl::StartTelemetryWorker() {
+    // The worker may outlive the host's unload request; keep its code mapped.
+    KeepModuleLoaded();
+    std::lock_guard<std::mutex> lock(queueMutex);
+    if (workerRunning) return;
+    workerStopping = false;
+    workerRunning = true;
+    telemetryThread = std::thread(&LinkLogicImpl::TelemetryWorkerLoop, this);
+}
+
+void LinkLogicImpl::StopTelemetryWorker() {
+    // The thread is moved out under the lock, so of two concurrent callers
+    // (Shutdown and the destructor) only one joins; the other returns.
+    std::thread worker;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (!workerRunning || !telemetryThread.joinable()) return;
+        workerStopping = true;
+        telemetryDrainDeadline = std::chrono::steady_clock::now() + kTelemetryDrainLimit;
+        worker = std::move(telemetryThread);
+    }
+    queueCv.notify_all();
+    if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) {
+        worker.join();
+    } else if (worker.joinable()) {
+        worker.detach();
+    }
+    std::deque<TelemetryEvent> leftover;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        workerRunning = false;
+        leftover.swap(telemetryQueue);
+    }
+}
+
+void LinkLogicImpl::TelemetryWorkerLoop() {
+    try {
+        RunTelemetryWorker();
+    } catch (...) {
+        // Nothing may leave the thread; the queue stays for StopTelemetryWorker to clear.
+    }
+}
+
+void LinkLogicImpl::RunTelemetryWorker() {
+    for (;;) {
+        TelemetryEvent event;
+        std::size_t abandoned = 0;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex);
+            queueCv.wait(lock, [this] { return workerStopping || !telemetryQueue.empty(); });
+            if (workerStopping && telemetryQueue.empty()) return;
+            if (workerStopping && std::chrono::steady_clock::now() >= telemetryDrainDeadline) {
+                abandoned = telemetryQueue.size();
+                telemetryQueue.clear();
+            } else {
+                event = std::move(telemetryQueue.front());
+                telemetryQueue.pop_front();
+                // A drop burst lasts until the worker has caught up with the queue.
+                if (telemetryQueue.empty()) telemetryDropBurst = false;
+            }
+        }
+        if (abandoned > 0) {
+            LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped " +
+                                     std::to_string(abandoned) + " queued events");
+            return;
+        }
+        SendTelemetryEvent(event);
+    }
+}
+
+void LinkLogicImpl::ResolveLocale(std::string& languageOut, std::string& nationOut) {
+    languageOut = "en-US";
+    nationOut = "US";
+    {
+        std::lock_guard<std::mutex> lock(localeMutex);
+        if (localeCached) {
+            languageOut = language;
+            nationOut = nation;
+        }
+    }
+    if (languageOut != "en-US" || nationOut != "US") return;
+    std::string platformLanguage;
+    std::string platformNation;
+    if (!GetPlatformLanguageAndNation(platformLanguage, platformNation)) return;
+    languageOut = platformLanguage;
+    nationOut = platformNation;
+    std::lock_guard<std::mutex> lock(localeMutex);
+    language = platformLanguage;
+    nation = platformNation;
+    localeCached = true;
+}
+
+void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
+    try {
+        std::string eventLanguage;
+        std::string eventNation;
+        ResolveLocale(eventLanguage, eventNation);
+
+        nlohmann::ordered_json doc;
+        doc["client_time"] = GetUtcTimestamp();
+        doc["game_id"] = GetEnvVar("game_id");
+        doc["environment"] = GetEnvVar("ENV");
+        doc["log_source_type"] = "streaming_sdk";
+        doc["member_no"] = GetEnvVar("member_no");
+        doc["guid"] = GetEnvVar("guid");
+        doc["streamer_id"] = event.streamerId;
+        doc["locale"] = eventLanguage;
+        doc["country_ip"] = eventNation;
+        doc["session_id"] = GetEnvVar("ref_session_id");
+        doc["sdk_version"] = event.sdkVersion;
+        doc["client_timestamp"] = std::to_string(NowEpochMs());
+
+        nlohmann::ordered_json param;
+        param["elapsed_time"] = event.elapsedTime;
+        if (event.actionType == kHeartbeatAction && !event.connectionType.empty()) {
+            param["connection_type"] = event.connectionType;
+        } else if (!event.message.empty()) {
+            param["message"] = event.message;
+        }
+        nlohmann::ordered_json info;
+        info["action_type"] = event.actionType;
+        info["action_param"] = std::move(param);
+        doc["action_info"] = std::move(info);
+
+        const std::string body = doc.dump();
+        LogMessage(kLogDebug, "[TesselSDK::SendTallo] Sending telemetry (" + std::to_string(body.size()) +
+                                  " bytes): " + body);
+        HttpHeaders headers;
+        headers["Content-Type"] = "application/json";
+        HttpPostJson(std::string(TESSELSDK_TELEMETRY_URL) + "/std_halyx", body, headers, kResolveTimeoutMs,
+                     kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs, OnTelemetryResponse);
+    } catch (...) {
+        // The event is lost; the worker goes on with the next one.
+        LogMessage(kLogError, "[TesselSDK::SendTallo] Exception occurred while sending telemetry");
+    }
+}
+
 }  // namespace TesselSDK

@@ -1,6 +1,12 @@
 // Process-wide file logger: callers format and queue, one writer thread appends.
+//
+// The singleton is created on first use and never destroyed, so it may be
+// called from any thread at any time, also while the process exits or after
+// the host has asked to unload the library.
 #pragma once
 
+#include <cstddef>
+#include <ctime>
 #include <string>
 
 namespace TesselSDK {
@@ -9,17 +15,32 @@ enum LogLevel { kLogInfo = 0, kLogWarn = 1, kLogError = 2, kLogDebug = 3 };
 
 class Logger {
 public:
+    // Lines waiting for the writer beyond this count push out the oldest
+    // (the log folder may be unusable for a long time).
+    static constexpr std::size_t kMaxQueuedLines = 10000;
+
     static Logger& Instance();
 
+    // Starts the logger with a new file unless it runs. Never throws.
     void Init();
+    // Stops a running logger; every line logged before returns is in the file
+    // (when the file can be opened). Never throws.
     void Stop();
+    // Formats and queues one line while the logger runs; dropped otherwise.
+    // Callable from any thread. Never throws.
     void Log(int level, const std::string& message);
 
     bool IsRunning() const;
     // Path of the file of the current (or last) start; empty before the first Init.
     std::string CurrentLogFilePath() const;
 
+    // "[YYYY-MM-DD HH:MM:SS.mmm] [LEVEL] message" in local time of now.
     static std::string FormatLine(int level, const std::string& message);
+    // The same for a given local time and milliseconds (0-999).
+    static std::string FormatLineAt(int level, const std::string& message, const std::tm& local, int millis);
+    // "INFO", "WARN", "ERROR", "DEBUG"; any other level "INFO".
+    static const char* LevelName(int level);
+    // A new file path below the user's local data folder; creates its folders.
     static std::string BuildLogFilePath();
 
 private:
@@ -27,6 +48,7 @@ private:
     ~Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
+    void WriterLoop(const std::string& path);
     struct State;
     State* state_;
 };

@@ -1,7 +1,17 @@
 // System-information probes. None fails outward: each gives its fallback.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
+
+// <windows.h> maps GetComputerName to its narrow or wide form; the probe
+// keeps its own name wherever this header comes after it.
+#ifdef GetComputerName
+#undef GetComputerName
+#endif
 
 namespace TesselSDK {
 
@@ -21,7 +31,81 @@ float GetCpuUsagePercent();  // -1.0
 float GetGpuUsagePercent();  // -1.0
 float GetBatteryPercent();   // -1.0
 
+// Primary display in pixels; 0x0 where the process has no display to ask.
 void GetScreenSize(int& width, int& height);
+// Adapter 0's name and the encoder flag (always 1); logs what it found.
 void DetectGpu(std::string& name, int& hardwareEncoder);
 
+// ---------------------------------------------------------------------------
+// Platform-independent pieces of the probes (probes.cpp).
+namespace probes {
+
+// System CPU times in ticks. `kernel` includes `idle`, as Windows counts it.
+struct CpuTimes {
+    uint64_t idle = 0;
+    uint64_t kernel = 0;
+    uint64_t user = 0;
+};
+
+// Busy share of the interval between two samples, in percent; 0.0 for an
+// empty interval. Unsigned differences, no clamping.
+float CpuUsageBetween(const CpuTimes& previous, const CpuTimes& current);
+
+// Process-wide CPU usage state: the first successful sample gives -1.0, each
+// later one the usage since the previous sample of any caller. Its own lock
+// serialises concurrent callers, the read of the system times included.
+class CpuUsageTracker {
+public:
+    // `read` fills the current times and returns false on failure (-1.0,
+    // state unchanged).
+    float Sample(const std::function<bool(CpuTimes&)>& read);
+
+private:
+    std::mutex mutex_;
+    bool first_ = true;
+    CpuTimes previous_;
+};
+
+// One GPU engine's utilisation as the performance counters report it.
+struct GpuEngineSample {
+    std::wstring instance;
+    double value = 0.0;
+};
+
+// Sum over the 3D engines (instance name containing "engtype_3D", case
+// sensitive), capped at 100.0.
+float SumGpu3dUtilisation(const std::vector<GpuEngineSample>& samples);
+float CapGpuUtilisation(double percent);
+
+// "+HH:MM" / "-HH:MM" of an offset from UTC in seconds.
+std::string FormatTimeZoneOffset(long long offsetSeconds);
+
+// The longest non-empty candidate (earlier wins ties); "Unknown" when none.
+std::string ChooseHostName(const std::vector<std::string>& candidates);
+
+// The text without its leading blanks and tabs.
+std::string TrimLeadingBlanks(const std::string& text);
+
+// Readers of the Linux kernel's text files, kept here so both builds test them.
+// Value of the first "model name" line of /proc/cpuinfo; false when absent.
+bool ParseCpuInfoModelName(const std::string& cpuinfo, std::string& name);
+// "MemTotal" of /proc/meminfo in kB; false when absent or unreadable.
+bool ParseMemInfoTotalKb(const std::string& meminfo, uint64_t& kilobytes);
+// The aggregate "cpu" line of /proc/stat as Windows-style times.
+bool ParseProcStatCpuTimes(const std::string& stat, CpuTimes& times);
+// The leading version digits of a kernel release ("6.1.0-13-amd64" gives
+// "6.1.0"), at most three parts; "" when it does not start with a digit.
+std::string KernelReleaseVersion(const std::string& release);
+// A sysfs hexadecimal id such as "0x10de\n"; false when unreadable.
+bool ParseHexId(const std::string& text, unsigned& value);
+
+// Encoder runtime files to probe for a PCI vendor id, in probing order
+// (per platform: the runtimes' library names differ).
+std::vector<std::string> EncoderRuntimesForVendor(unsigned vendorId);
+
+// The zone's offset from UTC at `epochSeconds` as GetTimeZoneOffset gives it
+// (standard time of the zone, see the platform files).
+std::string TimeZoneOffsetAt(long long epochSeconds);
+
+}  // namespace probes
 }  // namespace TesselSDK

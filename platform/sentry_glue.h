@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <string>
 
 namespace TesselSDK {
 
@@ -10,5 +11,10 @@ void SentryLogCallback(int level, const char* format, va_list args, void* userDa
 void SentryCaptureMessage(const char* message, int level);
 void SentryCaptureException(const char* type, const char* value);
 void SentryAddBreadcrumb(const char* message, const char* type);
+
+// The two steps of SentryLogCallback: the reporter's level as a log level,
+// and the formatted text (at most 1023 characters).
+int SentryLevelToLogLevel(int level);
+std::string FormatSentryLogText(const char* format, va_list args);
 
 }  // namespace TesselSDK

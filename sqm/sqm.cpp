@@ -1,19 +1,65 @@
 #include "sqm/sqm.h"
 
+#include <algorithm>
+
+#include "sqm/sqm_impl.h"
+#include "sqm/sqm_text.h"
+
 namespace TesselSDK {
-struct SQM::SqmImpl {
-    SqmCallbacks providers;
-    SqmConfig config;
-};
+
 SQM::SQM() : impl(new SqmImpl()) {}
-SQM::~SQM() = default;
-void SQM::SetHostCallbacks(SqmCallbacks callbacks, const std::string&, int) { impl->providers = std::move(callbacks); }
-void SQM::SetStreamerId(const std::string&) {}
-void SQM::SetConfig(const SqmConfig& config) { impl->config = config; }
+
+SQM::~SQM() {
+    // Retries refer to this collector: stop them before any state goes away.
+    impl->retries.StopAndJoin();
+}
+
+void SQM::SetHostCallbacks(SqmCallbacks callbacks, const std::string& clientVersion, int geType) {
+    impl->providers = std::move(callbacks);
+    impl->clientVersion = clientVersion;
+    impl->geType = geType;
+}
+
+void SQM::SetStreamerId(const std::string& streamerId) { impl->streamerId = streamerId; }
+
+void SQM::SetConfig(const SqmConfig& config) {
+    std::lock_guard<std::mutex> lock(impl->configMutex);
+    impl->config = config;
+}
+
 const SqmConfig& SQM::GetConfig() const { return impl->config; }
-void SQM::PushWebRTCStatsReport(const char*, const char*) {}
-void SQM::OnStreamingStart(const char*, const char*) {}
-void SQM::OnStreamingEnd(const char*, const char*) {}
-void SQM::MarkPlayerConnected() {}
-void SQM::ClearStartTimes() {}
+
+bool SQM::IsRelevantStatKey(const std::string& name) { return IsTrackedStatName(name); }
+
+void SQM::SetSteadyClockForTesting(std::function<std::chrono::steady_clock::time_point()> now) {
+    if (now) impl->steadyNow = std::move(now);
+}
+
+void SQM::SetRetryWaitForTesting(std::function<std::chrono::milliseconds(std::chrono::milliseconds)> wait) {
+    impl->retryWait = std::move(wait);
+}
+
+void SQM::LogInfo(const std::string& text) const {
+    if (impl->providers.logFn) impl->providers.logFn(0, text.c_str());
+}
+
+void SQM::LogWarn(const std::string& text) const {
+    if (impl->providers.logFn) impl->providers.logFn(1, text.c_str());
+}
+
+void SQM::LogError(const std::string& text) const {
+    if (impl->providers.logFn) impl->providers.logFn(2, text.c_str());
+}
+
+std::size_t SampleCap(const SqmConfig& config) {
+    const long long perSample = std::max(config.metric_collect_interval_s, 1);
+    const long long perBatch = std::max(config.during_streaming_push_interval_s, 0) / perSample + 1;
+    const long long cap = std::min<long long>(std::max<long long>(perBatch * 4, kMinSampleCap), kMaxSampleCap);
+    return static_cast<std::size_t>(cap);
+}
+
+std::string CompactText(const nlohmann::ordered_json& record) {
+    return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
 }  // namespace TesselSDK

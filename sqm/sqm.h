@@ -1,17 +1,28 @@
 // The streaming-quality-metrics collector.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
+#include <nlohmann/json.hpp>
+
+#include "net/http_client.h"
 #include "sqm/sqm_callbacks.h"
 #include "sqm/sqm_config.h"
 
 namespace TesselSDK {
 
+struct SqmPendingSend;
+struct SqmTestAccess;
+
 class SQM {
 public:
     SQM();
+    // Wakes pending retries (they post nothing) and waits for any post in flight.
     ~SQM();
     SQM(const SQM&) = delete;
     SQM& operator=(const SQM&) = delete;
@@ -28,7 +39,54 @@ public:
     void MarkPlayerConnected();
     void ClearStartTimes();
 
+    static bool IsRelevantStatKey(const std::string& name);
+
+    // Test seams: the steady clock of the session timers, and the time a
+    // retry actually waits for its nominal back-off.
+    void SetSteadyClockForTesting(std::function<std::chrono::steady_clock::time_point()> now);
+    void SetRetryWaitForTesting(std::function<std::chrono::milliseconds(std::chrono::milliseconds)> wait);
+
 private:
+    friend struct SqmTestAccess;
+    using Json = nlohmann::ordered_json;
+    using StringMap = std::unordered_map<std::string, std::string>;
+
+    // Typed lookups of the kept statistics (sessionMutex held).
+    Json GetStatString(const std::string& name) const;
+    static std::string GetStatStringOr(const StringMap& map, const std::string& name);
+    Json GetStatBool(const std::string& name) const;
+    Json GetStatInt(const std::string& name) const;
+    Json GetStatDouble(const std::string& name) const;
+    static void CopyDurationValue(const Json& parsed, Json& out, const std::string& name);
+    const std::string* PresentStat(const std::string& name) const;
+
+    // Record builders (sessionMutex held).
+    SqmPendingSend BuildStartStreaming();
+    Json BuildCodecInfo(const std::string& kind) const;
+    SqmPendingSend BuildDuringBatch(std::chrono::steady_clock::time_point now);
+    Json BuildDuringSample(long long nowMs);
+    Json BuildQualityLimitationDurations() const;
+    Json BuildEnvelope(const std::string& playerId, const char* actionType) const;
+    void AppendSample(Json sample);
+
+    // Upload.
+    void SendPending(const SqmPendingSend& start, const SqmPendingSend& during);
+    void PostMetrics(const char* name, const std::string& body, const HttpHeaders& headers, int attempt,
+                     std::function<void()> onSuccess);
+    void OnMetricsResponse(const std::string& name, const std::string& body, const HttpHeaders& headers,
+                           int attempt, const std::function<void()>& onSuccess, int status,
+                           const std::string& response);
+    HttpHeaders BuildRequestHeaders(const std::string& token) const;
+    void OnStartStreamingSent(std::uint64_t generation);
+
+    // Geolocation.
+    void RequestGeoLookup();
+    void OnGeoResponse(int status, const std::string& body);
+
+    void LogInfo(const std::string& text) const;
+    void LogWarn(const std::string& text) const;
+    void LogError(const std::string& text) const;
+
     struct SqmImpl;
     std::unique_ptr<SqmImpl> impl;
 };

@@ -17,7 +17,8 @@ Built-in endpoints for transport tests:
   /chunked/<n>     200 with n bytes sent in chunks
   /redirect/<code>?to=<target>   a redirect with that status
   /hang            accepts and never answers (until the client gives up)
-  /reset           sends headers and part of the body, then drops the connection
+  /reset           sends headers and 1000 of 100000 body bytes, pauses 200 ms,
+                   then resets the connection
   /slow/<ms>       sends the body in pieces, <ms> apart
 
 Usage:
@@ -235,12 +236,14 @@ class Handler(BaseHTTPRequestHandler):
         time.sleep(120)
         self.close_connection = True
 
-    def reset_mid_body(self):
+    def reset_mid_body(self, pause=0.0):
         self.send_response(200)
         self.send_header("Content-Length", "100000")
         self.end_headers()
         self.wfile.write(b"x" * 1000)
         self.wfile.flush()
+        if pause:
+            time.sleep(pause)  # lets the client take in what was sent before the reset
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\x00\x00\x00\x00\x00\x00\x00")
         self.connection.close()
         self.close_connection = True
@@ -260,6 +263,7 @@ class Handler(BaseHTTPRequestHandler):
             self.send_response(200)
             self.send_header("Transfer-Encoding", "chunked")
             self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Connection", "close")
             self.end_headers()
             sent = 0
             while sent < n:
@@ -276,11 +280,12 @@ class Handler(BaseHTTPRequestHandler):
         if head == "hang":
             return self.hang()
         if head == "reset":
-            return self.reset_mid_body()
+            return self.reset_mid_body(0.2)
         if head == "slow" and len(parts) > 1:
             pause = int(parts[1]) / 1000.0
             self.send_response(200)
             self.send_header("Content-Length", "10")
+            self.send_header("Connection", "close")
             self.end_headers()
             for _ in range(10):
                 self.wfile.write(b"s")

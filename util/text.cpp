@@ -1,9 +1,115 @@
 #include "util/text.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace TesselSDK {
-std::string WideToUtf8(const wchar_t*) { return ""; }
-std::string Base64Encode(const std::string&) { return ""; }
-std::string UrlEncode(const std::string&) { return ""; }
+namespace {
+
+const char32_t kReplacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// wchar_t holds UTF-16 units: pairs combine, an unpaired half is replaced.
+std::string Utf16ToUtf8(const wchar_t* text) {
+    std::string out;
+    for (const wchar_t* p = text; *p != 0; ++p) {
+        const char32_t unit = static_cast<char16_t>(*p);
+        if (IsHighSurrogate(unit) && IsLowSurrogate(static_cast<char16_t>(p[1]))) {
+            const char32_t low = static_cast<char16_t>(p[1]);
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+            ++p;
+        } else if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) {
+            AppendUtf8(out, kReplacement);
+        } else {
+            AppendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
+// wchar_t holds whole code points: surrogates and out-of-range values are replaced.
+std::string Utf32ToUtf8(const wchar_t* text) {
+    std::string out;
+    for (const wchar_t* p = text; *p != 0; ++p) {
+        const auto unit = static_cast<std::uint32_t>(*p);
+        const bool valid = unit <= 0x10FFFF && !IsHighSurrogate(unit) && !IsLowSurrogate(unit);
+        AppendUtf8(out, valid ? static_cast<char32_t>(unit) : kReplacement);
+    }
+    return out;
+}
+
+char HexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0x0F]; }
+
+}  // namespace
+
+std::string WideToUtf8(const wchar_t* text) {
+    if (text == nullptr) return "";
+    if (sizeof(wchar_t) == 2) return Utf16ToUtf8(text);
+    return Utf32ToUtf8(text);
+}
+
+std::string Base64Encode(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t group = (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16) |
+                                    (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8) |
+                                    static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 2]));
+        out.push_back(kAlphabet[(group >> 18) & 0x3F]);
+        out.push_back(kAlphabet[(group >> 12) & 0x3F]);
+        out.push_back(kAlphabet[(group >> 6) & 0x3F]);
+        out.push_back(kAlphabet[group & 0x3F]);
+    }
+    const std::size_t rest = bytes.size() - i;
+    if (rest > 0) {
+        std::uint32_t group = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) << 16;
+        if (rest == 2) group |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+        out.push_back(kAlphabet[(group >> 18) & 0x3F]);
+        out.push_back(kAlphabet[(group >> 12) & 0x3F]);
+        out.push_back(rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=');
+        out.push_back('=');
+    }
+    return out;
+}
+
+std::string UrlEncode(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 3);
+    for (const char c : bytes) {
+        if (AsciiIsAlnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out.push_back(c);
+        } else {
+            const auto value = static_cast<unsigned char>(c);
+            out.push_back('%');
+            out.push_back(HexDigit(value >> 4));
+            out.push_back(HexDigit(value));
+        }
+    }
+    return out;
+}
+
 char AsciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char AsciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool AsciiIsAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -11,4 +117,5 @@ std::string AsciiUpper(std::string text) {
     for (char& c : text) c = AsciiToUpper(c);
     return text;
 }
+
 }  // namespace TesselSDK

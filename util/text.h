@@ -6,16 +6,19 @@
 namespace TesselSDK {
 
 // UTF-16 (UTF-32 where wchar_t is 32-bit) to UTF-8; null gives "".
-// Ill-formed input (a lone surrogate) becomes U+FFFD.
+// Ill-formed input (a lone surrogate, a value beyond U+10FFFF) becomes U+FFFD.
+// The text ends at its first NUL.
 std::string WideToUtf8(const wchar_t* text);
 
-// RFC 4648 Base64 with padding, every byte encoded.
+// RFC 4648 Base64 with padding, every byte encoded (embedded NULs included).
 std::string Base64Encode(const std::string& bytes);
 
-// Percent-encoding of everything outside RFC 3986's unreserved set.
+// Percent-encoding of everything outside RFC 3986's unreserved set
+// (ASCII letters and digits, '-', '_', '.', '~'); upper-case hex digits.
 std::string UrlEncode(const std::string& bytes);
 
-// ASCII-only byte classification and case mapping (bytes >= 0x80 unchanged).
+// ASCII-only byte classification and case mapping (bytes >= 0x80 unchanged,
+// never passed to the locale-dependent C runtime functions).
 char AsciiToUpper(char c);
 char AsciiToLower(char c);
 bool AsciiIsAlnum(char c);

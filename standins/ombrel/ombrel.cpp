@@ -17,17 +17,32 @@ bool ReadWideEnv(const char* name, std::wstring& out) {
 #if defined(_WIN32)
     wchar_t wname[64] = {};
     for (size_t i = 0; name[i] != '\0' && i + 1 < 64; ++i) wname[i] = static_cast<wchar_t>(name[i]);
+    SetLastError(ERROR_SUCCESS);
     DWORD needed = GetEnvironmentVariableW(wname, nullptr, 0);
     if (needed == 0) {
         if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
         out.clear();
         return true;
     }
-    std::wstring value(needed, L'\0');
-    DWORD got = GetEnvironmentVariableW(wname, &value[0], needed);
-    value.resize(got);
-    out = value;
-    return true;
+    // The value may change between the size query and the read: retry with
+    // the new size until it fits.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        std::wstring value(needed, L'\0');
+        SetLastError(ERROR_SUCCESS);
+        DWORD got = GetEnvironmentVariableW(wname, &value[0], needed);
+        if (got == 0) {
+            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+            out.clear();
+            return true;
+        }
+        if (got < needed) {
+            value.resize(got);
+            out = value;
+            return true;
+        }
+        needed = got;
+    }
+    return false;
 #else
     const char* value = std::getenv(name);
     if (value == nullptr) return false;

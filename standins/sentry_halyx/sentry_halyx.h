@@ -2,9 +2,9 @@
 // ingestion protocol, offering the C interface of the sentry-native library
 // with every public name prefixed `sentry_halyx_`.
 //
-// Values are opaque reference-counted handles. Functions that take a value
-// argument take ownership of it (as sentry-native does). A null value is the
-// "null" value; every function accepts it.
+// Values are opaque handles. Functions that take a value argument take
+// ownership of it (as sentry-native does); sentry_halyx_value_decref frees a
+// value that was not handed over. Every function accepts a null value.
 #pragma once
 
 #include <cstdarg>
@@ -45,7 +45,6 @@ void sentry_halyx_options_set_dsn(sentry_halyx_options_t* opts, const char* dsn)
 void sentry_halyx_options_set_debug(sentry_halyx_options_t* opts, int debug);
 void sentry_halyx_options_set_database_path(sentry_halyx_options_t* opts, const char* path);
 void sentry_halyx_options_set_release(sentry_halyx_options_t* opts, const char* release);
-void sentry_halyx_options_set_environment(sentry_halyx_options_t* opts, const char* environment);
 void sentry_halyx_options_set_sample_rate(sentry_halyx_options_t* opts, double sample_rate);
 void sentry_halyx_options_set_traces_sample_rate(sentry_halyx_options_t* opts, double sample_rate);
 void sentry_halyx_options_set_logger(sentry_halyx_options_t* opts, sentry_halyx_logger_function_t func,
@@ -61,10 +60,8 @@ int sentry_halyx_close(void);
 int sentry_halyx_flush(uint64_t timeout);
 
 void sentry_halyx_set_tag(const char* key, const char* value);
-void sentry_halyx_remove_tag(const char* key);
 
 // Values.
-sentry_halyx_value_t sentry_halyx_value_new_null(void);
 sentry_halyx_value_t sentry_halyx_value_new_event(void);
 sentry_halyx_value_t sentry_halyx_value_new_message_event(sentry_halyx_level_t level, const char* logger,
                                                           const char* text);
@@ -72,10 +69,6 @@ sentry_halyx_value_t sentry_halyx_value_new_exception(const char* type, const ch
 sentry_halyx_value_t sentry_halyx_value_new_breadcrumb(const char* type, const char* message);
 void sentry_halyx_event_add_exception(sentry_halyx_value_t event, sentry_halyx_value_t exception);
 void sentry_halyx_value_decref(sentry_halyx_value_t value);
-// Member lookup by key (borrowed; null when absent or not an object) and
-// the text of a string value (null otherwise): for inspecting events.
-sentry_halyx_value_t sentry_halyx_value_get_by_key(sentry_halyx_value_t value, const char* key);
-const char* sentry_halyx_value_as_string(sentry_halyx_value_t value);
 
 void sentry_halyx_add_breadcrumb(sentry_halyx_value_t breadcrumb);
 // Takes ownership of the event. The nil UUID when the client does not run,

@@ -14,7 +14,8 @@ foreach(f include/tesselsdk/tesselsdk.h include/tesselsdk/link_logic.h lib/cmake
   endif()
 endforeach()
 
-set(args -S ${SOURCE_DIR}/tests/install/consumer -B ${consumer_build} -DCMAKE_PREFIX_PATH=${prefix})
+set(args -S ${SOURCE_DIR}/tests/install/consumer -B ${consumer_build} -DCMAKE_PREFIX_PATH=${prefix}
+         -DTesselSDK_DIR=${prefix}/lib/cmake/TesselSDK)
 if(TOOLCHAIN)
   list(APPEND args -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 endif()

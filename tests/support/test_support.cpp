@@ -47,11 +47,12 @@ int ServerPort() {
 std::string Base64Decode(const std::string& in) {
     static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
-    int val = 0, bits = -8;
+    unsigned val = 0;
+    int bits = -8;
     for (unsigned char c : in) {
         size_t pos = chars.find(static_cast<char>(c));
         if (pos == std::string::npos) break;
-        val = (val << 6) + static_cast<int>(pos);
+        val = ((val << 6) | static_cast<unsigned>(pos)) & 0xFFFFFFu;
         bits += 6;
         if (bits >= 0) {
             out.push_back(static_cast<char>((val >> bits) & 0xFF));

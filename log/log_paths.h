@@ -1,0 +1,49 @@
+// Where the log files live and how they are opened.
+//
+// Layout below the user's local data folder:
+//   <base>VIVIDOVURUZ3<ENV>/logs/<game>/TesselSDK_<year>_<month>_<day>_<clockcount>.log
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace TesselSDK {
+
+// --- Platform parts (log_paths_win.cpp, log_paths_linux.cpp) ---
+
+// The user's local application-data folder as the platform reports it, or ""
+// when it cannot be determined (files then go below the current directory).
+std::string LogBaseFolder();
+
+// Creates one directory level; an existing or failing level is ignored.
+void MakeDirectory(const std::string& path);
+
+// Opens a file for appending in text mode, shared so other openers may read
+// and write it meanwhile. Null when it cannot be opened.
+std::FILE* OpenLogFileForAppend(const std::string& path);
+
+// --- Pure parts (log_paths.cpp) ---
+
+// The base folder with a trailing separator ('/' added unless it ends in '/'
+// or '\'); "" stays "".
+std::string WithTrailingSeparator(const std::string& base);
+
+// A value that becomes part of a folder name, made unable to leave its
+// folder: '/', '\' and ':' become '_'.
+std::string ReplacePathSeparators(std::string value);
+// A value that is a whole folder name: as above, and a name made only of dots
+// and blanks ("." or "..") has each of them replaced by '_'.
+std::string SafeFolderName(const std::string& value);
+
+// "<base>VIVIDOVURUZ3<env>/logs/<game>/" with `base` as given (already ending
+// in a separator, or empty) and the two names made safe as above.
+std::string LogDirectory(const std::string& base, const std::string& env, const std::string& game);
+
+// "TesselSDK_<year>_<month>_<day>_<clockCount>.log", nothing padded.
+std::string LogFileName(int year, int month, int day, long long clockCount);
+
+// Creates every level of `directory` from index 3 on (skipping a drive prefix
+// such as "C:\"), at each '/' or '\'.
+void CreateDirectoryLevels(const std::string& directory);
+
+}  // namespace TesselSDK

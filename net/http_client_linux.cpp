@@ -1,0 +1,282 @@
+// The transport of the HTTP client on Linux: libcurl, made to behave like the
+// Windows transport (user agent, header lines, redirects, timeouts, failure
+// texts), one easy handle per request and per redirect hop.
+#include <curl/curl.h>
+
+#include <cctype>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "net/http_client.h"
+#include "net/http_redirect_policy.h"
+#include "net/http_transfer_limits.h"
+#include "net/http_transport.h"
+#include "net/http_url.h"
+
+namespace TesselSDK {
+namespace {
+
+const char* const kUserAgent = "TesselSDK/1.0";
+
+struct EasyCleanup {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+
+struct SlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, SlistFree>;
+
+// libcurl's global state is set up once, explicitly, before the first handle
+// exists; it is never torn down (other threads may still be in a request
+// when the process exits, and a static destructor must not race them).
+bool EnsureCurlReady() {
+    static std::once_flag once;
+    static bool ready = false;
+    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return ready;
+}
+
+// What one exchange with the server produced.
+struct Hop {
+    CURL* curl = nullptr;
+    CURLcode code = CURLE_OK;
+    bool headersDone = false;  // the final (non-1xx) response's headers arrived
+    int status = 0;
+    std::string body;
+    std::string redirectUrl;
+    bool callbackFailed = false;
+    // Stall watch: armed once the connection stands (connect timeout before).
+    long long stallMs = 0;
+    bool connected = false;
+    bool stalled = false;
+    std::chrono::steady_clock::time_point lastActivity;
+    curl_off_t lastDown = 0;
+    curl_off_t lastUp = 0;
+};
+
+// Called once the connection (TLS included) stands, before the request goes out.
+int OnConnected(void* user, char*, char*, int, int) {
+    auto* hop = static_cast<Hop*>(user);
+    hop->connected = true;
+    hop->lastActivity = std::chrono::steady_clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+// The send and receive timeouts: no byte moving either way for stallMs.
+int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
+    auto* hop = static_cast<Hop*>(user);
+    if (!hop->connected || hop->stallMs <= 0) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (down != hop->lastDown || up != hop->lastUp) {
+        hop->lastDown = down;
+        hop->lastUp = up;
+        hop->lastActivity = now;
+        return 0;
+    }
+    if (now - hop->lastActivity >= std::chrono::milliseconds(hop->stallMs)) {
+        hop->stalled = true;
+        return 1;  // aborts the transfer
+    }
+    return 0;
+}
+
+size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+    auto* hop = static_cast<Hop*>(user);
+    const size_t length = size * count;
+    // The blank line that ends a header block. Interim (1xx) blocks are
+    // passed over; the first final block marks the response as received.
+    const bool blank = (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
+    if (blank && !hop->headersDone) {
+        long code = 0;
+        if (curl_easy_getinfo(hop->curl, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code >= 200) {
+            hop->headersDone = true;
+            hop->status = static_cast<int>(code);
+        }
+    }
+    return length;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+    auto* hop = static_cast<Hop*>(user);
+    const size_t length = size * count;
+    try {
+        hop->body.append(data, length);
+    } catch (...) {
+        hop->callbackFailed = true;
+        return 0;  // makes libcurl stop with a write error
+    }
+    return length;
+}
+
+std::string HeaderName(const std::string& line) {
+    std::string name = line.substr(0, line.find(':'));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// Our lines in order, in the form libcurl sends as they are; plus removal
+// entries for the headers libcurl would otherwise add on its own and the
+// Windows transport does not send (Accept, Expect: 100-continue, and the
+// form content type of a POST without one).
+bool BuildHeaderList(const std::vector<std::string>& lines, HeaderList& list) {
+    bool hasAccept = false, hasExpect = false, hasContentType = false;
+    const auto append = [&list](const std::string& entry) {
+        curl_slist* head = curl_slist_append(list.get(), entry.c_str());
+        if (head == nullptr) return false;
+        if (!list) list.reset(head);  // appending to a list keeps its head
+        return true;
+    };
+    for (const std::string& line : lines) {
+        const std::string name = HeaderName(line);
+        hasAccept = hasAccept || name == "accept";
+        hasExpect = hasExpect || name == "expect";
+        hasContentType = hasContentType || name == "content-type";
+        // "Name: " with nothing after it would tell libcurl to drop the header;
+        // "Name;" is its way to send a header with an empty value.
+        const size_t colon = line.find(':');
+        const bool emptyValue = line.find_first_not_of(' ', colon + 1) == std::string::npos;
+        if (!append(emptyValue ? line.substr(0, colon) + ";" : line)) return false;
+    }
+    if (!hasAccept && !append("Accept:")) return false;
+    if (!hasExpect && !append("Expect:")) return false;
+    if (!hasContentType && !append("Content-Type:")) return false;
+    return true;
+}
+
+bool IsSendStageFailure(CURLcode code) {
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+        case CURLE_COULDNT_CONNECT:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SEND_ERROR:
+        case CURLE_URL_MALFORMAT:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Sets every option of one exchange; false when libcurl refuses one.
+bool Configure(CURL* curl, Hop& hop, const std::string& method, const std::string& url, const std::string& body,
+               const curl_slist* headers, const TransferLimits& limits) {
+    bool ok = true;
+    const auto set = [&ok](CURLcode result) { ok = ok && result == CURLE_OK; };
+    set(curl_easy_setopt(curl, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https"));
+    set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
+    set(curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent));
+    set(curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)));
+    set(curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L));  // followed by hand, see PlanRedirect
+    set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L));
+    set(curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L));
+    set(curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers));
+    set(curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader));
+    set(curl_easy_setopt(curl, CURLOPT_HEADERDATA, &hop));
+    set(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody));
+    set(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &hop));
+    set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeoutMs)));
+    hop.stallMs = limits.stallMs;
+    set(curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &OnConnected));
+    set(curl_easy_setopt(curl, CURLOPT_PREREQDATA, &hop));
+    set(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress));
+    set(curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &hop));
+    set(curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L));
+    if (method == "GET" && body.empty()) {
+        set(curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L));
+    } else if (method == "HEAD") {
+        set(curl_easy_setopt(curl, CURLOPT_NOBODY, 1L));
+    } else {
+        set(curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size())));
+        set(curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data()));
+        if (method != "POST") set(curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str()));
+    }
+    return ok;
+}
+
+// One request and its response, without following redirects.
+HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& parts, const std::string& body,
+                             const curl_slist* headers, const TransferLimits& limits, Hop& hop) {
+    EasyHandle curl(curl_easy_init());
+    if (!curl) return HttpTransportFailure(kHttpFailOpenSession);
+    hop.curl = curl.get();
+    const std::string url = (parts.secure ? "https://" : "http://") + parts.host + ":" +
+                            std::to_string(parts.port) + EscapeRequestTarget(parts.pathAndQuery);
+    if (!Configure(curl.get(), hop, method, url, body, headers, limits)) {
+        return HttpTransportFailure(kHttpFailOpenRequest);
+    }
+    hop.code = curl_easy_perform(curl.get());
+    if (hop.callbackFailed) throw std::bad_alloc();
+
+    if (hop.headersDone) {
+        char* location = nullptr;
+        if (curl_easy_getinfo(curl.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr) {
+            hop.redirectUrl = location;
+        }
+        HttpTransportResult result;
+        result.received = true;
+        result.status = hop.status;
+        result.body = std::move(hop.body);
+        return result;
+    }
+    if (hop.code == CURLE_OK) return HttpTransportFailure(kHttpFailReceiveResponse);
+    if (IsSendStageFailure(hop.code)) return HttpTransportFailure(kHttpFailSendRequest);
+    if (hop.code == CURLE_OPERATION_TIMEDOUT || hop.stalled) {
+        // A stall before the whole request went out is a send failure, as it
+        // is for WinHttpSendRequest; afterwards the wait for the answer failed.
+        curl_off_t uploaded = 0;
+        long requestSize = 0;
+        curl_easy_getinfo(curl.get(), CURLINFO_SIZE_UPLOAD_T, &uploaded);
+        curl_easy_getinfo(curl.get(), CURLINFO_REQUEST_SIZE, &requestSize);
+        const bool sent = requestSize > 0 && uploaded >= static_cast<curl_off_t>(body.size());
+        if (!sent) return HttpTransportFailure(kHttpFailSendRequest);
+    }
+    return HttpTransportFailure(kHttpFailReceiveResponse);
+}
+
+}  // namespace
+
+HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
+    if (!EnsureCurlReady()) return HttpTransportFailure(kHttpFailOpenSession);
+    HeaderList headers;
+    if (!BuildHeaderList(request.headerLines, headers)) return HttpTransportFailure(kHttpFailOpenRequest);
+    const TransferLimits limits = TransferLimitsFor(request.timeouts);
+
+    const std::string noBody;
+    std::string method = request.method;
+    const std::string* body = request.body;
+    HttpUrlParts parts = request.parts;
+    for (int redirects = 0;; ++redirects) {
+        Hop hop;
+        HttpTransportResult result = Exchange(method, parts, *body, headers.get(), limits, hop);
+        // A response cut short after its headers is delivered as it is.
+        if (!result.received || hop.code != CURLE_OK) return result;
+        const RedirectPlan plan = PlanRedirect(result.status, method, parts.secure, hop.redirectUrl);
+        if (plan.action == RedirectAction::Deliver) return result;
+        if (plan.action == RedirectAction::Fail || redirects >= kHttpMaxRedirects) {
+            return HttpTransportFailure(kHttpFailReceiveResponse);
+        }
+        if (!SplitHttpUrl(hop.redirectUrl, parts)) return HttpTransportFailure(kHttpFailReceiveResponse);
+        method = plan.method;
+        if (!plan.keepBody) body = &noBody;
+    }
+}
+
+}  // namespace TesselSDK

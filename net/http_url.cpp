@@ -1,0 +1,140 @@
+#include "net/http_url.h"
+
+#include <cctype>
+#include <utility>
+
+#include "net/http_text_widen.h"
+
+namespace TesselSDK {
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+    std::size_t i = 0;
+    for (; prefix[i] != '\0'; ++i) {
+        if (i >= text.size()) return false;
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    }
+    return true;
+}
+
+bool ParsePort(const std::string& digits, int& port) {
+    if (digits.empty() || digits.size() > 5) return false;
+    int value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > 65535) return false;
+    port = value;
+    return true;
+}
+
+void AppendEscaped(std::string& out, unsigned char byte) {
+    static const char kHex[] = "0123456789ABCDEF";
+    out.push_back('%');
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0x0F]);
+}
+
+bool IsUnsafeAscii(char16_t c) {
+    if (c <= 0x20 || c == 0x7F) return true;
+    switch (c) {
+        case u'"': case u'<': case u'>': case u'\\': case u'^': case u'`': case u'{': case u'|': case u'}':
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts) {
+    HttpUrlParts out;
+    std::size_t pos = 0;
+    if (StartsWithNoCase(url, "https://")) {
+        out.secure = true;
+        out.port = 443;
+        pos = 8;
+    } else if (StartsWithNoCase(url, "http://")) {
+        out.port = 80;
+        pos = 7;
+    } else {
+        return false;
+    }
+    const std::size_t authorityEnd = url.find_first_of("/?#", pos);
+    std::string authority = url.substr(pos, authorityEnd == std::string::npos ? std::string::npos : authorityEnd - pos);
+    out.pathAndQuery = authorityEnd == std::string::npos ? std::string() : url.substr(authorityEnd);
+
+    const std::size_t at = authority.rfind('@');
+    if (at != std::string::npos) authority.erase(0, at + 1);
+
+    std::string portText;
+    bool hasPort = false;
+    if (!authority.empty() && authority[0] == '[') {
+        const std::size_t close = authority.find(']');
+        if (close == std::string::npos) return false;
+        out.host = authority.substr(0, close + 1);
+        const std::string rest = authority.substr(close + 1);
+        if (!rest.empty()) {
+            if (rest[0] != ':') return false;
+            hasPort = true;
+            portText = rest.substr(1);
+        }
+    } else {
+        const std::size_t colon = authority.find(':');
+        out.host = authority.substr(0, colon);
+        if (colon != std::string::npos) {
+            hasPort = true;
+            portText = authority.substr(colon + 1);
+        }
+    }
+    if (out.host.empty()) return false;
+    // An empty port ("host:") keeps the scheme's default.
+    if (hasPort && !portText.empty() && !ParsePort(portText, out.port)) return false;
+
+    // Lengths count UTF-16 units of the widened URL. All delimiters are ASCII,
+    // so whether the whole URL is UTF-8 decides how every part is widened.
+    const bool utf8 = IsValidUtf8(url);
+    const auto units = [utf8](const std::string& part) { return utf8 ? WidenedUrlLength(part) : part.size(); };
+    if (units(out.host) > kHttpMaxHostUnits || units(out.pathAndQuery) > kHttpMaxPathUnits) return false;
+
+    parts = std::move(out);
+    return true;
+}
+
+std::string EscapeRequestTarget(const std::string& pathAndQuery) {
+    if (pathAndQuery.empty()) return "/";
+    const std::u16string wide = WidenUrl(pathAndQuery);
+    std::string out;
+    out.reserve(pathAndQuery.size());
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        char32_t cp = wide[i];
+        if (cp < 0x80) {
+            if (IsUnsafeAscii(wide[i])) {
+                AppendEscaped(out, static_cast<unsigned char>(cp));
+            } else {
+                out.push_back(static_cast<char>(cp));
+            }
+            continue;
+        }
+        // WidenUrl only yields well-formed pairs, so a high surrogate here is
+        // always followed by its low half.
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        }
+        if (cp < 0x800) {
+            AppendEscaped(out, static_cast<unsigned char>(0xC0 | (cp >> 6)));
+        } else if (cp < 0x10000) {
+            AppendEscaped(out, static_cast<unsigned char>(0xE0 | (cp >> 12)));
+            AppendEscaped(out, static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)));
+        } else {
+            AppendEscaped(out, static_cast<unsigned char>(0xF0 | (cp >> 18)));
+            AppendEscaped(out, static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F)));
+            AppendEscaped(out, static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)));
+        }
+        AppendEscaped(out, static_cast<unsigned char>(0x80 | (cp & 0x3F)));
+    }
+    return out;
+}
+
+}  // namespace TesselSDK

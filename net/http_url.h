@@ -1,0 +1,33 @@
+// Splitting a request URL the way the Windows transport cracks it, with the
+// same limits, and the request target as it goes on the wire.
+#pragma once
+
+#include <string>
+
+namespace TesselSDK {
+
+// Longest host and path-with-query, in UTF-16 units of the widened URL
+// (WidenUrl); anything at or above these does not parse.
+constexpr std::size_t kHttpMaxHostUnits = 255;
+constexpr std::size_t kHttpMaxPathUnits = 1023;
+
+struct HttpUrlParts {
+    bool secure = false;       // https
+    std::string host;          // as written; IPv6 literals keep their brackets
+    int port = 0;              // the explicit port, else 80 / 443
+    std::string pathAndQuery;  // from the first '/' or '?' on; may be empty
+};
+
+// Accepts only http:// and https:// URLs (scheme case-insensitive) with a
+// non-empty host and a port in 1..65535. User information is dropped, as the
+// Windows transport never sends it. Returns false when the URL does not parse
+// or a part is too long.
+bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts);
+
+// The request target as the Windows transport sends it by default: the URL
+// text widened (WidenUrl), every character outside printable ASCII and the
+// unsafe characters " < > \ ^ ` { | } percent-encoded as UTF-8 bytes;
+// '%' itself is kept, so existing escapes pass unchanged. Empty gives "/".
+std::string EscapeRequestTarget(const std::string& pathAndQuery);
+
+}  // namespace TesselSDK

@@ -1,0 +1,327 @@
+// System-information probes on Linux: /proc, /sys, uname and the C library.
+// Each probe is the same operation as on Windows, with the same fallback.
+#include "platform/probes.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+
+#include "tesselsdk/tesselsdk_export.h"
+#include "log/env.h"
+#include "log/logger.h"
+
+namespace TesselSDK {
+namespace {
+
+constexpr float kBytesPerGb = 1073741824.0f;
+const char kDrmDevice[] = "/sys/class/drm/card0/device/";
+const char kPowerSupplyDir[] = "/sys/class/power_supply/";
+
+// Whole file as text; false when it cannot be opened.
+bool ReadTextFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return true;
+}
+
+std::string FirstLine(const std::string& text) {
+    const size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+// The first line of a sysfs attribute; "" when it cannot be read.
+std::string ReadAttribute(const std::string& path) {
+    std::string text;
+    return ReadTextFile(path, text) ? FirstLine(text) : std::string();
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+class DirReader {
+public:
+    explicit DirReader(const char* path) : dir_(::opendir(path)) {}
+    ~DirReader() {
+        if (dir_ != nullptr) ::closedir(dir_);
+    }
+    DirReader(const DirReader&) = delete;
+    DirReader& operator=(const DirReader&) = delete;
+    // Next entry name other than "." and ".."; false at the end.
+    bool Next(std::string& name) {
+        if (dir_ == nullptr) return false;
+        while (dirent* entry = ::readdir(dir_)) {
+            if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+            name = entry->d_name;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    DIR* dir_;
+};
+
+// Power supplies that run the system (not a mouse's or headset's battery).
+std::vector<std::string> SystemBatteries() {
+    std::vector<std::string> batteries;
+    DirReader dir(kPowerSupplyDir);
+    std::string name;
+    while (dir.Next(name)) {
+        const std::string base = std::string(kPowerSupplyDir) + name + "/";
+        if (ReadAttribute(base + "type") != "Battery") continue;
+        if (ReadAttribute(base + "scope") == "Device") continue;
+        batteries.push_back(base);
+    }
+    return batteries;
+}
+
+struct DrmAdapter {
+    unsigned vendor = 0;
+    unsigned device = 0;
+    std::string name;
+};
+
+const char* VendorName(unsigned vendor) {
+    switch (vendor) {
+        case 0x10DE: return "NVIDIA";
+        case 0x1002: return "AMD";
+        case 0x8086: return "Intel";
+        default: return nullptr;
+    }
+}
+
+// Graphics adapter 0 as the kernel's DRM sees it (card0). The kernel keeps no
+// marketing name for most drivers: the name is the driver-provided product
+// name where there is one, else the vendor and the PCI ids.
+bool ReadDrmAdapter(DrmAdapter& adapter) {
+    const std::string base = kDrmDevice;
+    if (!probes::ParseHexId(ReadAttribute(base + "vendor"), adapter.vendor)) return false;
+    probes::ParseHexId(ReadAttribute(base + "device"), adapter.device);
+    adapter.name = ReadAttribute(base + "product_name");
+    if (adapter.name.empty()) {
+        char ids[32] = {};
+        std::snprintf(ids, sizeof(ids), "[%04x:%04x]", adapter.vendor, adapter.device);
+        const char* vendor = VendorName(adapter.vendor);
+        adapter.name = std::string(vendor != nullptr ? vendor : "") + (vendor != nullptr ? " GPU " : "GPU ") + ids;
+    }
+    return true;
+}
+
+// A runtime counts as present when it is already mapped into the process or
+// its file lies in one of the loader's usual places. Nothing of it is run.
+bool EncoderRuntimePresent(const std::string& file) {
+    if (void* handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+        ::dlclose(handle);
+        return true;
+    }
+    std::vector<std::string> dirs;
+    std::istringstream extra(GetEnvVar("LD_LIBRARY_PATH"));
+    std::string dir;
+    while (std::getline(extra, dir, ':')) {
+        if (!dir.empty()) dirs.push_back(dir);
+    }
+    for (const char* d : {"/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib64", "/lib64", "/usr/lib",
+                          "/lib", "/usr/local/lib"}) {
+        dirs.push_back(d);
+    }
+    for (const std::string& d : dirs) {
+        if (FileExists(d + "/" + file)) return true;
+    }
+    return false;
+}
+
+bool ReadCpuTimes(probes::CpuTimes& times) {
+    std::string stat;
+    return ReadTextFile("/proc/stat", stat) && probes::ParseProcStatCpuTimes(stat, times);
+}
+
+// An address inside this module, for dladdr.
+const char kModuleAnchor = 0;
+
+}  // namespace
+
+namespace probes {
+
+std::vector<std::string> EncoderRuntimesForVendor(unsigned vendorId) {
+    switch (vendorId) {
+        case 0x10DE: return {"libnvidia-encode.so.1"};
+        case 0x1002: return {"libamfrt64.so.1"};
+        case 0x8086: return {"libmfx.so.1", "libvpl.so.2"};
+        default: return {};
+    }
+}
+
+// localtime_r and gmtime_r of the same instant, both read back by mktime.
+// The UTC fields carry no daylight-saving flag, so mktime takes them as the
+// zone's standard time: the result is the standard offset all year round.
+std::string TimeZoneOffsetAt(long long epochSeconds) {
+    ::tzset();
+    const time_t now = static_cast<time_t>(epochSeconds);
+    struct tm local {};
+    struct tm utc {};
+    if (::localtime_r(&now, &local) == nullptr || ::gmtime_r(&now, &utc) == nullptr) {
+        return FormatTimeZoneOffset(0);
+    }
+    utc.tm_isdst = 0;
+    const time_t localTime = std::mktime(&local);
+    const time_t utcAsLocal = std::mktime(&utc);
+    return FormatTimeZoneOffset(static_cast<long long>(std::difftime(localTime, utcAsLocal)));
+}
+
+}  // namespace probes
+
+std::string GetGpuName() {
+    DrmAdapter adapter;
+    return ReadDrmAdapter(adapter) ? adapter.name : "Unknown GPU";
+}
+
+std::string GetComputerName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof(name) - 1) != 0) return "Unknown-PC";
+    name[sizeof(name) - 1] = '\0';
+    // The short name, as the machine's own name (no domain).
+    std::string text(name);
+    text = text.substr(0, text.find('.'));
+    return text.empty() ? "Unknown-PC" : text;
+}
+
+std::string GetModuleVersion() {
+    Dl_info info;
+    std::memset(&info, 0, sizeof(info));
+    if (::dladdr(&kModuleAnchor, &info) == 0 || info.dli_fname == nullptr) return "1.0.0.0";
+    std::string path(info.dli_fname);
+    const size_t slash = path.rfind('/');
+    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    return file.compare(0, 15, "libtesselsdk.so") == 0 ? TESSELSDK_VERSION_STRING : "1.0.0.0";
+}
+
+std::string GetOsVersion() {
+    struct utsname names;
+    std::memset(&names, 0, sizeof(names));
+    if (::uname(&names) != 0) return "Unknown";
+    const std::string version = probes::KernelReleaseVersion(names.release);
+    return version.empty() ? "Unknown" : version;
+}
+
+std::string GetCpuName() {
+    std::string cpuinfo;
+    if (!ReadTextFile("/proc/cpuinfo", cpuinfo)) return "Unknown CPU";
+    std::string name;
+    // Readable but nameless (some architectures): "", as a registry key
+    // without the value.
+    return probes::ParseCpuInfoModelName(cpuinfo, name) ? name : std::string();
+}
+
+std::string GetDeviceModel() {
+    const std::string model = ReadAttribute("/sys/class/dmi/id/product_name");
+    return model.empty() ? "Unknown Device" : model;
+}
+
+std::string GetDeviceType() { return SystemBatteries().empty() ? "Desktop" : "Laptop"; }
+
+std::string GetHostName() {
+    std::vector<std::string> candidates;
+    for (const char* variable : {"COMPUTERNAME", "HOSTNAME", "MachineName"}) candidates.push_back(GetEnvVar(variable));
+
+    char host[256] = {};
+    if (::gethostname(host, sizeof(host) - 1) == 0) {
+        host[sizeof(host) - 1] = '\0';
+        const std::string full(host);
+        char domain[256] = {};
+        std::string qualified;
+        if (full.find('.') == std::string::npos && ::getdomainname(domain, sizeof(domain) - 1) == 0) {
+            domain[sizeof(domain) - 1] = '\0';
+            const std::string d(domain);
+            if (!d.empty() && d != "(none)") qualified = full + "." + d;
+        }
+        // Qualified name, host name, node name, short name: the order of the
+        // Windows name formats.
+        candidates.push_back(qualified);
+        candidates.push_back(full);
+        struct utsname names;
+        std::memset(&names, 0, sizeof(names));
+        if (::uname(&names) == 0) candidates.push_back(names.nodename);
+        candidates.push_back(full.substr(0, full.find('.')));
+    }
+    return probes::ChooseHostName(candidates);
+}
+
+std::string GetTimeZoneOffset() { return probes::TimeZoneOffsetAt(static_cast<long long>(std::time(nullptr))); }
+
+float GetTotalMemoryGb() {
+    std::string meminfo;
+    uint64_t kilobytes = 0;
+    if (!ReadTextFile("/proc/meminfo", meminfo) || !probes::ParseMemInfoTotalKb(meminfo, kilobytes)) return 0.0f;
+    return static_cast<float>(kilobytes) * 1024.0f / kBytesPerGb;
+}
+
+float GetGpuMemoryGb() {
+    // Only drivers that publish their memory size (amdgpu) have one here.
+    const std::string total = ReadAttribute(std::string(kDrmDevice) + "mem_info_vram_total");
+    if (total.empty() || total[0] < '0' || total[0] > '9') return 0.0f;
+    return static_cast<float>(std::strtoull(total.c_str(), nullptr, 10)) / kBytesPerGb;
+}
+
+float GetCpuUsagePercent() {
+    static probes::CpuUsageTracker tracker;
+    return tracker.Sample(ReadCpuTimes);
+}
+
+float GetGpuUsagePercent() {
+    // The kernel computes the busy share itself (amdgpu); other drivers offer
+    // nothing and give the fallback.
+    const std::string busy = ReadAttribute(std::string(kDrmDevice) + "gpu_busy_percent");
+    if (busy.empty() || busy[0] < '0' || busy[0] > '9') return -1.0f;
+    return probes::CapGpuUtilisation(std::strtod(busy.c_str(), nullptr));
+}
+
+float GetBatteryPercent() {
+    for (const std::string& battery : SystemBatteries()) {
+        const std::string capacity = ReadAttribute(battery + "capacity");
+        if (!capacity.empty() && capacity[0] >= '0' && capacity[0] <= '9') {
+            return static_cast<float>(std::strtol(capacity.c_str(), nullptr, 10));
+        }
+    }
+    return -1.0f;
+}
+
+// The library talks to no display server, so it has no screen to measure.
+void GetScreenSize(int& width, int& height) {
+    width = 0;
+    height = 0;
+}
+
+void DetectGpu(std::string& name, int& hardwareEncoder) {
+    name = "Unknown GPU";
+    hardwareEncoder = 1;
+    DrmAdapter adapter;
+    if (!ReadDrmAdapter(adapter)) {
+        LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
+        return;
+    }
+    name = adapter.name;
+    bool hardware = false;
+    for (const std::string& runtime : probes::EncoderRuntimesForVendor(adapter.vendor)) {
+        if (EncoderRuntimePresent(runtime)) {
+            hardware = true;
+            break;
+        }
+    }
+    LogMessage(kLogInfo, "[TesselSDK] Detected GPU: " + name + " (encoding: " + (hardware ? "hardware" : "software") + ")");
+}
+
+}  // namespace TesselSDK

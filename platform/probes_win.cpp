@@ -1,0 +1,384 @@
+// System-information probes on Windows: DXGI, PDH, the registry, version
+// resources, RtlGetVersion and the kernel's time, memory and power calls.
+#include "platform/probes.h"
+
+#include <windows.h>
+#include <dxgi.h>
+#include <pdh.h>
+#include <winver.h>
+
+// <windows.h> maps GetComputerName to its narrow or wide form; here the name
+// is the probe's own.
+#undef GetComputerName
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <cwchar>
+#include <exception>
+#include <memory>
+
+#include "log/env.h"
+#include "log/logger.h"
+#include "util/text.h"
+
+namespace TesselSDK {
+namespace {
+
+constexpr float kBytesPerGb = 1073741824.0f;
+
+// Owns one COM interface pointer; releases it when it goes.
+template <typename T>
+class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef() { Reset(); }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    T* operator->() const { return ptr_; }
+    T* Get() const { return ptr_; }
+    T** Out() {
+        Reset();
+        return &ptr_;
+    }
+    void Reset() {
+        if (ptr_ != nullptr) ptr_->Release();
+        ptr_ = nullptr;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+// Owns an open registry key.
+class RegKey {
+public:
+    RegKey() = default;
+    ~RegKey() { Close(); }
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    bool OpenLocalMachine(const char* path) {
+        Close();
+        return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_) == ERROR_SUCCESS;
+    }
+    // A string value of up to 256 bytes as text; "" when it is missing or
+    // unreadable. A byte past the 256 holds the terminator, which a stored
+    // value need not carry.
+    std::string ReadString(const char* name) {
+        char buffer[257] = {};
+        DWORD size = 256;
+        if (RegQueryValueExA(key_, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS) {
+            return std::string();
+        }
+        buffer[256] = '\0';
+        return buffer;
+    }
+    void Close() {
+        if (key_ != nullptr) RegCloseKey(key_);
+        key_ = nullptr;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// Adapter 0 of a DXGI factory, with its description.
+struct Adapter {
+    ComRef<IDXGIFactory1> factory;
+    ComRef<IDXGIAdapter1> adapter;
+    DXGI_ADAPTER_DESC1 desc;
+};
+
+enum class AdapterResult { kOk, kNoFactory, kNoAdapter };
+
+AdapterResult OpenAdapter0(Adapter& a) {
+    std::memset(&a.desc, 0, sizeof(a.desc));
+    if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(a.factory.Out())))) {
+        return AdapterResult::kNoFactory;
+    }
+    if (a.factory.Get() == nullptr || a.factory->EnumAdapters1(0, a.adapter.Out()) != S_OK ||
+        a.adapter.Get() == nullptr) {
+        return AdapterResult::kNoAdapter;
+    }
+    if (FAILED(a.adapter->GetDesc1(&a.desc))) {
+        // An adapter without a readable description is reported by the
+        // fallback name, with no vendor and no memory.
+        std::memset(&a.desc, 0, sizeof(a.desc));
+        std::wcscpy(a.desc.Description, L"Unknown GPU");
+    }
+    a.desc.Description[127] = L'\0';
+    return AdapterResult::kOk;
+}
+
+bool LoadsAsDataFile(const char* file) {
+    HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) return false;
+    FreeLibrary(module);
+    return true;
+}
+
+bool ReadCpuTimes(probes::CpuTimes& times) {
+    FILETIME idle{}, kernel{}, user{};
+    if (!GetSystemTimes(&idle, &kernel, &user)) return false;
+    auto toU64 = [](const FILETIME& ft) {
+        return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) + static_cast<uint64_t>(ft.dwLowDateTime);
+    };
+    times.idle = toU64(idle);
+    times.kernel = toU64(kernel);
+    times.user = toU64(user);
+    return true;
+}
+
+// The GPU engine counters: opened and primed on the first call, then kept for
+// the life of the process. Its own lock serialises concurrent collectors.
+class GpuCounters {
+    struct QueryCloser {
+        void operator()(PDH_HQUERY query) const { PdhCloseQuery(query); }
+    };
+
+public:
+    float Sample() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_) return -1.0f;
+        if (!initialised_) {
+            initialised_ = true;
+            PDH_HQUERY opened = nullptr;
+            if (PdhOpenQueryA(nullptr, 0, &opened) != ERROR_SUCCESS) {
+                failed_ = true;
+                return -1.0f;
+            }
+            // Closed again unless the counter is added; then it stays open
+            // for the rest of the process.
+            std::unique_ptr<void, QueryCloser> query(opened);
+            if (PdhAddEnglishCounterW(query.get(), L"\\GPU Engine(*)\\Utilization Percentage", 0, &counter_) !=
+                ERROR_SUCCESS) {
+                failed_ = true;
+                return -1.0f;
+            }
+            query_ = query.release();
+            PdhCollectQueryData(query_);
+            return -1.0f;
+        }
+        if (PdhCollectQueryData(query_) != ERROR_SUCCESS) return -1.0f;
+        DWORD size = 0;
+        DWORD count = 0;
+        PdhGetFormattedCounterArrayW(counter_, PDH_FMT_DOUBLE, &size, &count, nullptr);
+        if (size == 0) return -1.0f;
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]());
+        auto* items = reinterpret_cast<PDH_FMT_COUNTERVALUE_ITEM_W*>(buffer.get());
+        if (PdhGetFormattedCounterArrayW(counter_, PDH_FMT_DOUBLE, &size, &count, items) != ERROR_SUCCESS) {
+            return -1.0f;
+        }
+        std::vector<probes::GpuEngineSample> samples;
+        samples.reserve(count);
+        for (DWORD i = 0; i < count; ++i) {
+            probes::GpuEngineSample s;
+            if (items[i].szName != nullptr) s.instance = items[i].szName;
+            s.value = items[i].FmtValue.doubleValue;
+            samples.push_back(std::move(s));
+        }
+        return probes::SumGpu3dUtilisation(samples);
+    }
+
+private:
+    std::mutex mutex_;
+    bool initialised_ = false;
+    bool failed_ = false;
+    PDH_HQUERY query_ = nullptr;
+    PDH_HCOUNTER counter_ = nullptr;
+};
+
+}  // namespace
+
+namespace probes {
+
+std::vector<std::string> EncoderRuntimesForVendor(unsigned vendorId) {
+    switch (vendorId) {
+        case 0x10DE: return {"nvEncodeAPI64.dll"};
+        case 0x1002: return {"amfrt64.dll"};
+        case 0x8086: return {"libmfx.dll", "mfx.dll"};
+        default: return {};
+    }
+}
+
+// The UTC fields carry no daylight-saving flag, so _mktime64 reads them as the
+// zone's standard time: the result is the standard offset all year round.
+std::string TimeZoneOffsetAt(long long epochSeconds) {
+    _tzset();
+    const __time64_t now = static_cast<__time64_t>(epochSeconds);
+    struct tm local {};
+    struct tm utc {};
+    if (_localtime64_s(&local, &now) != 0 || _gmtime64_s(&utc, &now) != 0) return FormatTimeZoneOffset(0);
+    const double seconds = _difftime64(_mktime64(&local), _mktime64(&utc));
+    return FormatTimeZoneOffset(static_cast<long long>(seconds));
+}
+
+}  // namespace probes
+
+std::string GetGpuName() {
+    Adapter a;
+    if (OpenAdapter0(a) != AdapterResult::kOk) return "Unknown GPU";
+    char name[128] = {};
+    if (WideCharToMultiByte(CP_UTF8, 0, a.desc.Description, -1, name, sizeof(name), nullptr, nullptr) == 0) {
+        return "Unknown GPU";
+    }
+    name[sizeof(name) - 1] = '\0';
+    return name;
+}
+
+std::string GetComputerName() {
+    char name[16] = {};
+    DWORD size = sizeof(name);
+    if (!::GetComputerNameA(name, &size)) return "Unknown-PC";
+    name[sizeof(name) - 1] = '\0';
+    return name;
+}
+
+std::string GetModuleVersion() {
+    const std::string fallback = "1.0.0.0";
+    HMODULE module = GetModuleHandleA("tesselsdk.dll");
+    if (module == nullptr) return fallback;
+    char path[MAX_PATH + 1] = {};
+    if (GetModuleFileNameA(module, path, MAX_PATH) == 0) return fallback;
+    path[MAX_PATH] = '\0';
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path, &handle);
+    if (size == 0) return fallback;
+    std::unique_ptr<unsigned char[]> data(new unsigned char[size]());
+    if (!GetFileVersionInfoA(path, 0, size, data.get())) return fallback;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueA(data.get(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
+        return fallback;
+    }
+    char text[64] = {};
+    std::snprintf(text, sizeof(text), "%u.%u.%u.%u", static_cast<unsigned>(HIWORD(info->dwFileVersionMS)),
+                  static_cast<unsigned>(LOWORD(info->dwFileVersionMS)),
+                  static_cast<unsigned>(HIWORD(info->dwFileVersionLS)),
+                  static_cast<unsigned>(LOWORD(info->dwFileVersionLS)));
+    return text;
+}
+
+std::string GetOsVersion() {
+    using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+    OSVERSIONINFOEXW version;
+    std::memset(&version, 0, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    if (ntdll == nullptr) return "Unknown";
+    FARPROC proc = GetProcAddress(ntdll, "RtlGetVersion");
+    if (proc == nullptr) return "Unknown";
+    // Through the generic function type, which converts to any other.
+    auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void (*)()>(proc));
+    rtlGetVersion(&version);
+    char text[64] = {};
+    std::snprintf(text, sizeof(text), "%lu.%lu.%lu", static_cast<unsigned long>(version.dwMajorVersion),
+                  static_cast<unsigned long>(version.dwMinorVersion),
+                  static_cast<unsigned long>(version.dwBuildNumber));
+    return text;
+}
+
+std::string GetCpuName() {
+    RegKey key;
+    if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0")) return "Unknown CPU";
+    return probes::TrimLeadingBlanks(key.ReadString("ProcessorNameString"));
+}
+
+std::string GetDeviceModel() {
+    RegKey key;
+    if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\BIOS")) return "Unknown Device";
+    const std::string model = key.ReadString("SystemProductName");
+    return model.empty() ? "Unknown Device" : model;
+}
+
+std::string GetDeviceType() {
+    SYSTEM_POWER_STATUS status;
+    std::memset(&status, 0, sizeof(status));
+    if (!GetSystemPowerStatus(&status)) return "Desktop";
+    return status.BatteryFlag == 128 ? "Desktop" : "Laptop";
+}
+
+std::string GetHostName() {
+    std::vector<std::string> candidates;
+    for (const char* variable : {"COMPUTERNAME", "HOSTNAME", "MachineName"}) candidates.push_back(GetEnvVar(variable));
+    const COMPUTER_NAME_FORMAT formats[] = {ComputerNameDnsFullyQualified, ComputerNameDnsHostname,
+                                            ComputerNamePhysicalDnsFullyQualified, ComputerNamePhysicalDnsHostname};
+    wchar_t buffer[1024] = {};
+    for (COMPUTER_NAME_FORMAT format : formats) {
+        DWORD size = 1024;
+        if (!GetComputerNameExW(format, buffer, &size)) continue;
+        buffer[size < 1024 ? size : 1023] = L'\0';
+        candidates.push_back(WideToUtf8(buffer));
+    }
+    return probes::ChooseHostName(candidates);
+}
+
+std::string GetTimeZoneOffset() { return probes::TimeZoneOffsetAt(static_cast<long long>(_time64(nullptr))); }
+
+float GetTotalMemoryGb() {
+    MEMORYSTATUSEX status;
+    std::memset(&status, 0, sizeof(status));
+    status.dwLength = sizeof(status);
+    if (!GlobalMemoryStatusEx(&status)) return 0.0f;
+    return static_cast<float>(status.ullTotalPhys) / kBytesPerGb;
+}
+
+float GetGpuMemoryGb() {
+    Adapter a;
+    if (OpenAdapter0(a) != AdapterResult::kOk) return 0.0f;
+    return static_cast<float>(a.desc.DedicatedVideoMemory) / kBytesPerGb;
+}
+
+float GetCpuUsagePercent() {
+    static probes::CpuUsageTracker tracker;
+    return tracker.Sample(ReadCpuTimes);
+}
+
+float GetGpuUsagePercent() {
+    static GpuCounters counters;
+    try {
+        return counters.Sample();
+    } catch (const std::exception&) {
+        return -1.0f;  // out of memory for the counter array
+    }
+}
+
+float GetBatteryPercent() {
+    SYSTEM_POWER_STATUS status;
+    std::memset(&status, 0, sizeof(status));
+    if (!GetSystemPowerStatus(&status) || status.BatteryLifePercent == 255) return -1.0f;
+    return static_cast<float>(status.BatteryLifePercent);
+}
+
+void GetScreenSize(int& width, int& height) {
+    width = GetSystemMetrics(SM_CXSCREEN);
+    height = GetSystemMetrics(SM_CYSCREEN);
+}
+
+void DetectGpu(std::string& name, int& hardwareEncoder) {
+    name = "Unknown GPU";
+    hardwareEncoder = 1;
+    Adapter a;
+    switch (OpenAdapter0(a)) {
+        case AdapterResult::kNoFactory:
+            LogMessage(kLogError, "[TesselSDK] Failed to create DXGI Factory.");
+            return;
+        case AdapterResult::kNoAdapter:
+            LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
+            return;
+        case AdapterResult::kOk:
+            break;
+    }
+    name = WideToUtf8(a.desc.Description);
+    bool hardware = false;
+    for (const std::string& runtime : probes::EncoderRuntimesForVendor(a.desc.VendorId)) {
+        if (LoadsAsDataFile(runtime.c_str())) {
+            hardware = true;
+            break;
+        }
+    }
+    LogMessage(kLogInfo, "[TesselSDK] Detected GPU: " + name + " (encoding: " + (hardware ? "hardware" : "software") + ")");
+}
+
+}  // namespace TesselSDK

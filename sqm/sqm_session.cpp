@@ -1,0 +1,189 @@
+// Streaming session lifecycle: start, end, player connected, the DURING step
+// and the envelope every record shares.
+#include <chrono>
+#include <limits>
+
+#include "sqm/sqm.h"
+#include "sqm/sqm_impl.h"
+
+namespace TesselSDK {
+namespace {
+
+long long WholeSeconds(SteadyTime from, SteadyTime to) {
+    return static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(to - from).count());
+}
+
+}  // namespace
+
+SQM::Json SQM::BuildEnvelope(const std::string& playerId, const char* actionType) const {
+    const SqmCallbacks& p = impl->providers;
+    Json record = Json::object();
+    record["streamer_id"] = impl->streamerId;
+    record["player_id"] = impl->streamerId + "-" + playerId;
+    record["client_type"] = std::to_string(impl->clientType);
+    record["game_id"] = p.envFn ? p.envFn("game_id") : std::string();
+    record["action_type"] = actionType;
+    record["time_zone"] = p.timeZoneFn ? p.timeZoneFn() : std::string();
+    return record;
+}
+
+void SQM::AppendSample(Json sample) {
+    SqmSessionState& s = impl->session;
+    const std::size_t cap = SampleCap(impl->Settings());
+    if (s.samples.size() >= cap) {
+        s.samples.erase(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(s.samples.size() - cap + 1));
+        if (!s.droppingSamples) {
+            s.droppingSamples = true;
+            LogWarn("[TesselSDK::SQM] Sample buffer full (" + std::to_string(cap) +
+                    " samples) - dropping the oldest samples.");
+        }
+    }
+    s.samples.push_back(std::move(sample));
+}
+
+void SQM::OnStreamingStart(const char* playerId, const char* connectionType) {
+    const SqmCallbacks& p = impl->providers;
+    if (!impl->Settings().enabled || !p.nowMsFn) return;
+    const long long now = p.nowMsFn();
+    const std::string player = playerId != nullptr ? playerId : "";
+    {
+        std::lock_guard<std::mutex> lock(impl->startTimesMutex);
+        impl->startTimes[player] = now;
+    }
+    {
+        std::lock_guard<std::mutex> lock(impl->sessionMutex);
+        SqmSessionState& s = impl->session;
+        s.peerId = player;
+        s.duringGateMs = std::numeric_limits<long long>::max();
+        s.duringStarted = false;
+        s.startSent = false;
+        s.timersStarted = true;
+        s.lastSampleTime = impl->steadyNow();
+        s.samples.clear();
+        s.droppingSamples = false;
+        s.startPending = true;
+        s.startPlayerId = player;
+        s.connectionType = connectionType != nullptr ? connectionType : "";
+        s.streamingStartMs = now;
+        s.startClockMs = now;
+        s.steadyStartTime = impl->steadyNow();
+        s.seqNo = 0;
+        s.seqEnabled = true;
+        ++s.generation;
+    }
+    RequestGeoLookup();
+    LogInfo("[TesselSDK::SQM] START_STREAMING pending - waiting for WebRTC codec + ICE...");
+}
+
+void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
+    const SqmCallbacks& p = impl->providers;
+    if (!impl->Settings().enabled || !p.nowMsFn) return;
+    const long long now = p.nowMsFn();
+    const std::string player = playerId != nullptr ? playerId : "";
+    long long startMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(impl->startTimesMutex);
+        auto it = impl->startTimes.find(player);
+        if (it != impl->startTimes.end()) {
+            startMs = it->second;
+            impl->startTimes.erase(it);
+        }
+    }
+
+    std::vector<Json> buffered;
+    Json current;
+    bool wasSent = false;
+    std::string token;
+    {
+        std::lock_guard<std::mutex> lock(impl->sessionMutex);
+        SqmSessionState& s = impl->session;
+        wasSent = s.startSent;
+        if (wasSent) buffered = s.samples;
+        current = BuildDuringSample(now);
+        token = s.accessToken;
+        s.duringGateMs = 0;
+        s.duringStarted = false;
+        s.startPending = false;
+        s.startSent = false;
+        // Nothing reads the buffer again before the next start empties it.
+        s.samples.clear();
+        s.droppingSamples = false;
+    }
+
+    if (!wasSent) {
+        LogInfo("[TesselSDK::SQM] END before START sent - clear buffered START/DURING metrics and skip END.");
+        return;
+    }
+
+    Json data = Json::array();
+    for (const Json& sample : buffered) data.push_back(sample["metric_object"]);
+    data.push_back(current["metric_object"]);
+
+    Json actionData = Json::object();
+    actionData["streaming_end_time_ms"] = now;
+    actionData["streaming_session_duration_ms"] = startMs >= 1 ? Json(now - startMs) : Json(nullptr);
+    actionData["data"] = std::move(data);
+
+    Json record = BuildEnvelope(player, "END_STREAMING");
+    record["action_data"] = std::move(actionData);
+    const HttpHeaders headers = BuildRequestHeaders(token);
+    PostMetrics("END_STREAMING", CompactText(record), headers, 0, nullptr);
+}
+
+void SQM::MarkPlayerConnected() {
+    if (!impl->providers.nowMsFn) return;
+    std::lock_guard<std::mutex> lock(impl->sessionMutex);
+    impl->session.playerConnectedMs = impl->providers.nowMsFn();
+}
+
+void SQM::ClearStartTimes() {
+    std::lock_guard<std::mutex> lock(impl->startTimesMutex);
+    impl->startTimes.clear();
+}
+
+SqmPendingSend SQM::BuildDuringBatch(SteadyTime now) {
+    SqmPendingSend result;
+    const SqmConfig settings = impl->Settings();
+    const SqmCallbacks& p = impl->providers;
+    if (!settings.enabled || !p.nowMsFn) return result;
+    SqmSessionState& s = impl->session;
+
+    if (!s.timersStarted) {
+        s.timersStarted = true;
+        s.lastBatchTime = now;
+        s.lastSampleTime = now;
+    }
+    const long long gateMs = p.nowMsFn();
+    if (WholeSeconds(s.lastSampleTime, now) < settings.metric_collect_interval_s) return result;
+
+    s.lastSampleTime = now;
+    const long long sampleMs = p.nowMsFn();
+    AppendSample(BuildDuringSample(sampleMs));
+
+    if (s.duringGateMs <= 0 || gateMs < s.duringGateMs) return result;
+    if (!s.startSent) return result;
+    if (!s.duringStarted) {
+        s.duringStarted = true;
+        s.lastBatchTime = now;
+    }
+    if (WholeSeconds(s.lastBatchTime, now) < settings.during_streaming_push_interval_s) return result;
+
+    Json data = Json::array();
+    for (const Json& sample : s.samples) data.push_back(sample["metric_object"]);
+    Json actionData = Json::object();
+    actionData["data"] = std::move(data);
+    Json record = BuildEnvelope(s.peerId, "DURING_STREAMING");
+    record["action_data"] = std::move(actionData);
+
+    s.lastBatchTime = now;
+    s.samples.clear();
+    s.droppingSamples = false;
+
+    result.ready = true;
+    result.body = CompactText(record);
+    s.accessToken = p.accessTokenFn ? p.accessTokenFn() : std::string();
+    result.headers = BuildRequestHeaders(s.accessToken);
+    return result;
+}
+
+}  // namespace TesselSDK

@@ -1,0 +1,168 @@
+// The START_STREAMING record: device, client, encoder, codec, ICE and
+// geolocation facts of a settled session, built once per streaming start.
+#include <cstdint>
+
+#include "sqm/sqm.h"
+#include "sqm/sqm_impl.h"
+#include "sqm/sqm_text.h"
+
+namespace TesselSDK {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string TextOf(const std::function<std::string()>& provider) { return provider ? provider() : std::string(); }
+
+Json FloatOf(const std::function<float()>& provider) {
+    return provider ? Json(static_cast<double>(provider())) : Json(nullptr);
+}
+
+Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
+
+Json IntOrNull(const std::string& text) {
+    int value = 0;
+    if (text.empty() || !TryParseInt32(text, value)) return Json(nullptr);
+    return Json(value);
+}
+
+}  // namespace
+
+SQM::Json SQM::BuildCodecInfo(const std::string& kind) const {
+    const StringMap& map = kind == "video" ? impl->session.videoCodec : impl->session.otherCodec;
+    const std::string mimeType = GetStatStringOr(map, "mimeType");
+    if (mimeType.empty()) return Json(nullptr);
+    Json codec = Json::object();
+    codec["mime_type"] = mimeType;
+    // A clock rate that is not a 32-bit decimal number is written as null.
+    codec["clock_rate_hz"] = IntOrNull(GetStatStringOr(map, "clockRate"));
+    codec["sdp_fmtp_line"] = TextOrNull(GetStatStringOr(map, "sdpFmtpLine"));
+    return codec;
+}
+
+SqmPendingSend SQM::BuildStartStreaming() {
+    SqmPendingSend result;
+    SqmSessionState& s = impl->session;
+    const SqmCallbacks& p = impl->providers;
+    const SqmConfig settings = impl->Settings();
+
+    // Due test.
+    if (!settings.enabled || !s.startPending) return result;
+    if (!p.nowMsFn) return result;
+    if (BuildCodecInfo("video").is_null() && BuildCodecInfo("audio").is_null()) return result;
+    if (!impl->iceKnown) return result;
+    const long long now = p.nowMsFn();
+    if (now < s.streamingStartMs + static_cast<long long>(settings.start_streaming_push_delay_s) * 1000) {
+        return result;
+    }
+
+    s.startPending = false;
+    const std::string playerId = s.startPlayerId;
+    const std::string connectionType = s.connectionType;
+    long long initDuration = 0;
+    if (s.playerConnectedMs > 0 && s.startClockMs > s.playerConnectedMs) {
+        initDuration = s.startClockMs - s.playerConnectedMs;
+    }
+
+    std::string gpuName;
+    int hardwareEncoder = 0;
+    if (p.gpuInfoFn) p.gpuInfoFn(gpuName, hardwareEncoder);
+    int minBitrate = 0;
+    int maxBitrate = 0;
+    int fps = 0;
+    const bool haveBitrate = p.bitrateConfigFn ? p.bitrateConfigFn(minBitrate, maxBitrate, fps) : false;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    if (p.screenSizeFn) p.screenSizeFn(screenWidth, screenHeight);
+
+    Json record = BuildEnvelope(playerId, "START_STREAMING");
+
+    Json actionData = Json::object();
+    actionData["streaming_start_time_ms"] = s.streamingStartMs;
+    actionData["streaming_init_duration_ms"] = initDuration >= 1 ? Json(initDuration) : Json(nullptr);
+
+    Json device = Json::object();
+    device["os_name"] = "Windows";
+    device["os_version"] = TextOf(p.osVersionFn);
+    device["cpu_name"] = TextOf(p.cpuNameFn);
+    device["gpu_name"] = gpuName;
+    device["memory_capacity_gb"] = FloatOf(p.memoryCapacityFn);
+    device["gpu_memory_capacity_gb"] = FloatOf(p.gpuMemoryCapacityFn);
+    device["screen_width"] = screenWidth;
+    device["screen_height"] = screenHeight;
+    device["device_model"] = TextOf(p.deviceModelFn);
+    device["device_type"] = TextOf(p.deviceTypeFn);
+    actionData["device_metric"] = std::move(device);
+
+    Json client = Json::object();
+    client["client_version"] = impl->clientVersion;
+    client["engine_version"] = "Unreal-5.6";
+    actionData["client_metric"] = std::move(client);
+
+    Json qp(nullptr);
+    {
+        long long qpSum = 0;
+        long long framesEncoded = 0;
+        const std::string* qpText = PresentStat("qpSum");
+        const std::string* framesText = PresentStat("framesEncoded");
+        if (qpText != nullptr && framesText != nullptr && TryParseInt64(TrimWhitespace(*qpText), qpSum) &&
+            TryParseInt64(TrimWhitespace(*framesText), framesEncoded) && framesEncoded >= 1) {
+            const long long quotient = qpSum / framesEncoded;
+            qp = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(quotient)));
+        }
+    }
+    Json streaming = Json::object();
+    streaming["qp"] = std::move(qp);
+    streaming["min_bitrate"] = haveBitrate ? Json(minBitrate) : Json(nullptr);
+    streaming["max_bitrate"] = haveBitrate ? Json(maxBitrate) : Json(nullptr);
+    streaming["video_codec"] = BuildCodecInfo("video");
+    streaming["audio_codec"] = BuildCodecInfo("audio");
+    actionData["streaming_metric"] = std::move(streaming);
+
+    {
+        std::lock_guard<std::mutex> iceLock(impl->iceMutex);
+        const SqmIceInfo& ice = impl->ice;
+        Json local = Json::object();
+        local["type"] = ice.localCandidateType;
+        local["ip"] = ice.localAddress;
+        local["vpn"] = ice.localVpn.empty() ? Json(nullptr) : Json(ice.localVpn == "true");
+        local["network_type"] = ice.localNetworkType;
+        local["relay_protocol"] = TextOrNull(ice.localRelayProtocol);
+
+        Json remote = Json::object();
+        remote["type"] = ice.remoteCandidateType;
+        remote["ip"] = ice.remoteAddress;
+        remote["port"] = IntOrNull(ice.remotePort);
+        remote["network_type"] = nullptr;
+        remote["protocol"] = TextOrNull(ice.remoteProtocol);
+        remote["relay_protocol"] = TextOrNull(ice.remoteRelayProtocol);
+
+        Json network = Json::object();
+        network["network_type"] = ice.localNetworkType;
+        network["connection_type"] = connectionType;
+        network["local_candidate"] = std::move(local);
+        network["remote_candidate"] = std::move(remote);
+        {
+            std::lock_guard<std::mutex> geoLock(impl->geoMutex);
+            network["isp"] = impl->geo.ready && !impl->geo.isp.empty() ? Json(impl->geo.isp) : Json(nullptr);
+        }
+        actionData["network_metric"] = std::move(network);
+    }
+    {
+        std::lock_guard<std::mutex> geoLock(impl->geoMutex);
+        Json geo = Json::object();
+        geo["country"] = impl->geo.ready ? Json(impl->geo.countryCode) : Json(nullptr);
+        geo["city"] = impl->geo.ready ? Json(impl->geo.city) : Json(nullptr);
+        actionData["geo_metric"] = std::move(geo);
+    }
+    record["action_data"] = std::move(actionData);
+
+    s.duringGateMs = now;
+    result.ready = true;
+    result.body = CompactText(record);
+    result.generation = s.generation;
+    s.accessToken = p.accessTokenFn ? p.accessTokenFn() : std::string();
+    result.headers = BuildRequestHeaders(s.accessToken);
+    return result;
+}
+
+}  // namespace TesselSDK

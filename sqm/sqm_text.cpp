@@ -1,0 +1,83 @@
+#include "sqm/sqm_text.h"
+
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <system_error>
+#include <unordered_set>
+
+namespace TesselSDK {
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Skips leading whitespace and a '+' sign (which from_chars does not take);
+// a '+' must be followed by the number itself.
+const char* NumberStart(const std::string& text, const char* end) {
+    const char* p = text.data();
+    while (p != end && IsSpace(*p)) ++p;
+    if (p != end && *p == '+') {
+        ++p;
+        if (p != end && *p == '-') return end;
+    }
+    return p;
+}
+
+}  // namespace
+
+std::string TrimWhitespace(std::string text) {
+    std::size_t first = 0;
+    while (first < text.size() && IsSpace(text[first])) ++first;
+    text.erase(0, first);
+    std::size_t last = text.size();
+    while (last > 0 && IsSpace(text[last - 1])) --last;
+    text.erase(last);
+    return text;
+}
+
+bool TryParseDouble(const std::string& text, double& out) {
+    const char* end = text.data() + text.size();
+    const char* start = NumberStart(text, end);
+    double value = 0.0;
+    const auto result = std::from_chars(start, end, value, std::chars_format::general);
+    if (result.ec != std::errc() || result.ptr == start) return false;
+    out = value;
+    return true;
+}
+
+bool TryParseInt64(const std::string& text, long long& out) {
+    const char* end = text.data() + text.size();
+    const char* start = NumberStart(text, end);
+    long long value = 0;
+    const auto result = std::from_chars(start, end, value, 10);
+    if (result.ec != std::errc() || result.ptr == start) return false;
+    out = value;
+    return true;
+}
+
+bool TryParseInt32(const std::string& text, int& out) {
+    long long wide = 0;
+    if (!TryParseInt64(text, wide)) return false;
+    if (wide < std::numeric_limits<int>::min() || wide > std::numeric_limits<int>::max()) return false;
+    out = static_cast<int>(wide);
+    return true;
+}
+
+bool IsTrackedStatName(const std::string& name) {
+    static const std::unordered_set<std::string> kTracked = {
+        "bytesSent", "bytesReceived", "packetsSent", "packetsReceived", "packetsLost", "framesSent",
+        "framesReceived", "framesEncoded", "framesDecoded", "framesDropped", "frameWidth", "frameHeight",
+        "framesPerSecond", "jitter", "roundTripTime", "currentRoundTripTime", "availableOutgoingBitrate",
+        "availableIncomingBitrate", "qpSum", "totalEncodeTime", "totalPacketSendDelay", "mimeType", "clockRate",
+        "sdpFmtpLine", "firCount", "pliCount", "nackCount", "sliCount", "retransmittedBytesSent", "messagesSent",
+        "messagesReceived", "candidateType", "address", "networkType", "protocol", "port", "keyFramesEncoded",
+        "totalEncodedBytesTarget", "encoderImplementation", "powerEfficientEncoder", "scalabilityMode",
+        "hugeFramesSent", "qualityLimitationReason", "qualityLimitationDurationNone",
+        "qualityLimitationDurationCpu", "qualityLimitationDurationBandwidth", "qualityLimitationDurationOther",
+        "qualityLimitationResolutionChanges", "retransmittedPacketsSent", "fractionLost", "totalRoundTripTime",
+        "roundTripTimeMeasurements", "qualityLimitationDurations"};
+    return kTracked.count(name) != 0;
+}
+
+}  // namespace TesselSDK

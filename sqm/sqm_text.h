@@ -1,0 +1,26 @@
+// Text and number helpers of the metrics collector. Parsing never follows
+// the process locale: decimal points are always '.'.
+#pragma once
+
+#include <string>
+
+namespace TesselSDK {
+
+// Removes leading and trailing blanks, tabs, line feeds, vertical tabs, form
+// feeds and carriage returns; inner characters stay.
+std::string TrimWhitespace(std::string text);
+
+// Reads a number from the front of the text: leading whitespace and a sign
+// are accepted, trailing characters ignored. False (out untouched) when no
+// number starts the text or it is out of range.
+bool TryParseDouble(const std::string& text, double& out);
+bool TryParseInt64(const std::string& text, long long& out);
+
+// The same for a 32-bit int (clock rates, ports): false when no number starts
+// the text or the value lies outside the int range.
+bool TryParseInt32(const std::string& text, int& out);
+
+// One of the 53 tracked statistic names (exact, case-sensitive).
+bool IsTrackedStatName(const std::string& name);
+
+}  // namespace TesselSDK

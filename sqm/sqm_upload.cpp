@@ -1,0 +1,115 @@
+// Metrics upload: payload log line, URL, headers, gzip, post, and the timed
+// retries of a failed post.
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+#include "sqm/sqm.h"
+#include "sqm/sqm_gzip.h"
+#include "sqm/sqm_impl.h"
+#include "tesselsdk_endpoints.h"
+
+namespace TesselSDK {
+namespace {
+
+constexpr int kMaxRetries = 3;
+
+bool HasScheme(const std::string& api) {
+    return api.compare(0, 7, "http://") == 0 || api.compare(0, 8, "https://") == 0;
+}
+
+}  // namespace
+
+std::string MetricsUrl(const std::string& api) {
+    if (api.empty()) return std::string(TESSELSDK_SQM_DEV_URL) + "/virivizar-sqm/v1.0/metrics";
+    std::string host = api;
+    while (!host.empty() && host.back() == '/') host.pop_back();
+    // A value that already names its scheme is used as given.
+    return (HasScheme(host) ? std::string() : std::string("https://")) + host + "/v1.0/metrics";
+}
+
+HttpHeaders SQM::BuildRequestHeaders(const std::string& token) const {
+    HttpHeaders headers;
+    headers["Content-Type"] = "application/json";
+    headers["Content-Encoding"] = "gzip";
+    headers["Caller-Id"] = "ZADODADUZUVU-1.0.0";
+    std::string bearer = token;
+    if (bearer.empty() && impl->providers.accessTokenFn) bearer = impl->providers.accessTokenFn();
+    if (!bearer.empty()) headers["Authorization"] = "Bearer " + bearer;
+    return headers;
+}
+
+void SQM::SendPending(const SqmPendingSend& start, const SqmPendingSend& during) {
+    if (start.ready) {
+        LogInfo("[TesselSDK::SQM] Sending START_STREAMING...");
+        const std::uint64_t generation = start.generation;
+        PostMetrics("START_STREAMING", start.body, start.headers, 0,
+                    [this, generation]() { OnStartStreamingSent(generation); });
+    }
+    if (during.ready) {
+        LogInfo("[TesselSDK::SQM] Sending DURING_STREAMING...");
+        PostMetrics("DURING_STREAMING", during.body, during.headers, 0, nullptr);
+    }
+}
+
+void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeaders& headers, int attempt,
+                      std::function<void()> onSuccess) {
+    const std::string recordName = name != nullptr ? name : "UNKNOWN";
+    try {
+        if (attempt == 0) {
+            try {
+                const std::string pretty = CompactText(Json::parse(body));
+                LogInfo("[TesselSDK::SQM] " + recordName + " payload:\n" + pretty);
+            } catch (const std::exception&) {
+                LogInfo("[TesselSDK::SQM] " + recordName + " payload (raw):\n" + body);
+            }
+        }
+        std::string api;
+        {
+            std::lock_guard<std::mutex> lock(impl->configMutex);
+            api = impl->config.api;
+        }
+        const std::string url = MetricsUrl(api);
+        if (!impl->providers.httpPostFn) return;
+
+        HttpCompletion completion = [this, recordName, body, headers, attempt, onSuccess](
+                                        int status, const std::string& response) {
+            OnMetricsResponse(recordName, body, headers, attempt, onSuccess, status, response);
+        };
+        impl->providers.httpPostFn(url, GzipCompress(body), headers, completion);
+    } catch (const std::exception& e) {
+        LogError("[TesselSDK::SQM] " + recordName + " post failed: " + e.what());
+    }
+}
+
+void SQM::OnMetricsResponse(const std::string& name, const std::string& body, const HttpHeaders& headers,
+                            int attempt, const std::function<void()>& onSuccess, int status,
+                            const std::string& response) {
+    if (status == 200) {
+        LogInfo("[TesselSDK::SQM] " + name + ": " + std::to_string(status) + ": " + response);
+        if (onSuccess) onSuccess();
+        return;
+    }
+    LogWarn("[TesselSDK::SQM] " + name + " failed HTTP " + std::to_string(status) + ": " + response +
+            " (attempt " + std::to_string(attempt + 1) + ")");
+    if (attempt >= kMaxRetries) {
+        LogError("[TesselSDK::SQM] " + name + " dropped after max retries.");
+        return;
+    }
+    const std::chrono::milliseconds delay(std::min(1000 << attempt, 10000));
+    const std::chrono::milliseconds wait = impl->retryWait ? impl->retryWait(delay) : delay;
+    auto retry = [this, name, body, headers, attempt, onSuccess]() {
+        PostMetrics(name.c_str(), body, headers, attempt + 1, onSuccess);
+    };
+    if (impl->retries.Schedule(wait, std::move(retry)) == SqmRetryPool::ScheduleResult::ThreadFailed) {
+        LogError("[TesselSDK::SQM] " + name + " retry dropped: cannot start a retry thread.");
+    }
+}
+
+void SQM::OnStartStreamingSent(std::uint64_t generation) {
+    std::lock_guard<std::mutex> lock(impl->sessionMutex);
+    // A success that belongs to an earlier streaming start changes nothing.
+    if (impl->session.generation == generation) impl->session.startSent = true;
+}
+
+}  // namespace TesselSDK
