@@ -274,6 +274,22 @@ TEST(HttpClient, BodyThatStallsGivesStatusAndWhatArrived) {
     EXPECT_EQ("s", out.body);
 }
 
+TEST(HttpClient, ProxyComesFromTheEnvironment) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "WinHTTP's default proxy comes from the system's settings, not the environment";
+#endif
+    testsupport::ResetServer();
+    // The double answers proxy requests too: it records the absolute target.
+    testsupport::ScopedEnv proxy("http_proxy", testsupport::ServerUrl());
+    testsupport::ScopedEnv noProxy("no_proxy");
+    testsupport::ScopedEnv noProxyUpper("NO_PROXY");
+    const Outcome out = Get("http://service.tesselsdk.invalid/status/204");
+    EXPECT_EQ(204, out.status);
+    const auto requests = testsupport::Requests("http://service.tesselsdk.invalid");
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("http://service.tesselsdk.invalid/status/204", requests[0].path);
+}
+
 TEST(HttpClient, RefusedConnectionIsStatusZeroWithAFailureText) {
     // Port 1 on the loopback: nothing listens there.
     const Outcome out = Get("http://127.0.0.1:1/x");

@@ -1,5 +1,5 @@
-// The pure pieces of the HTTP client: widening, URL splitting and escaping,
-// header lines, redirect policy and the mapping of timeouts.
+// The platform-independent logic of the HTTP client: widening, URL splitting
+// and escaping, header lines, redirect policy and the mapping of timeouts.
 #include <gtest/gtest.h>
 
 #include <string>

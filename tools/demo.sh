@@ -36,7 +36,7 @@ python3 "$root/tools/service_double.py" start --demo --port $port --pidfile "$di
 trap 'python3 "$root/tools/service_double.py" stop --pidfile "$dir/double.pid"' EXIT
 
 # The demo identity: environment LIVE, a demo member and game, a signed-in user.
-export ENV=LIVE member_no=demo-member game_id=DEMO guid=demo-guid ref_session_id=demo-session
+export streaming_yn=y ENV=LIVE member_no=demo-member game_id=DEMO guid=demo-guid ref_session_id=demo-session
 export OMBREL_ACCESS_TOKEN=demo-access-token-0123456789 OMBREL_LANGUAGE=ko-KR OMBREL_NATION=KR
 export XDG_DATA_HOME=$dir/data
 export TESSELSDK_DEMO_STATS=$root/../shared/data/webrtc-stats/sequence.jsonl
