@@ -1,10 +1,8 @@
 // Mobile notification, endpoint getters, collector forwards and shutdown.
-#include <exception>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "core/link_logic_impl.h"
+#include "core/notify_body.h"
 #include "log/logger.h"
 #include "net/http_client.h"
 #include "platform/account.h"
@@ -28,37 +26,15 @@ void LinkLogicImpl::SendMobileNotify(const char* integrationKey, const char* ala
         LogMessage(kLogError, std::string(kNotifyPrefix) + "Event API URL missing (virivizar_event).");
         return;
     }
-    std::string payloadText;
-    if (alarmPayload != nullptr && alarmPayload[0] != '\0') {
-        payloadText = alarmPayload;
-    } else {
-        payloadText = "{}";
-        LogMessage(kLogWarn, std::string(kNotifyPrefix) + "alarm_payload is empty, using {} as default.");
-    }
-    nlohmann::ordered_json alarm;
-    try {
-        alarm = nlohmann::ordered_json::parse(payloadText);
-    } catch (const std::exception&) {
-        LogMessage(kLogError, std::string(kNotifyPrefix) + "alarm_payload is not valid JSON.");
-        return;
-    }
-    if (!alarm.is_object()) {
-        LogMessage(kLogError, std::string(kNotifyPrefix) + "alarm_payload must be a JSON object.");
-        return;
-    }
-
     // A null language code stands for the default language, in the body as in the header.
     const std::string lang = langCode != nullptr ? langCode : "en-US";
     std::string body;
-    try {
-        nlohmann::ordered_json doc;
-        doc["integration_key"] = integrationKey != nullptr ? integrationKey : "";
-        doc["payload"] = alarmPayload != nullptr ? alarmPayload : "";
-        doc["lang_code"] = lang;
-        doc["alarm_payload"] = std::move(alarm);
-        body = doc.dump();
-    } catch (const std::exception&) {
-        LogMessage(kLogError, std::string(kNotifyPrefix) + "Notification text is not valid UTF-8.");
+    std::string warning;
+    std::string error;
+    const bool built = BuildMobileNotifyBody(integrationKey, alarmPayload, lang, body, warning, error);
+    if (!warning.empty()) LogMessage(kLogWarn, std::string(kNotifyPrefix) + warning);
+    if (!built) {
+        LogMessage(kLogError, std::string(kNotifyPrefix) + error);
         return;
     }
 

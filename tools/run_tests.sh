@@ -4,6 +4,7 @@
 #   windows  MinGW-w64 cross build, test programs run under Wine
 #   asan     Linux build under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     Linux build under ThreadSanitizer
+#   fuzz     libFuzzer targets (clang, ASan+UBSan), each for FUZZ_SECONDS (60)
 # Each lane has its own build folder under build/ and its own local service
 # double port. LANES="linux windows" limits the run; JOBS sets build parallelism.
 set -uo pipefail
@@ -12,7 +13,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install_deps.sh" || exit 1
 
 jobs=${JOBS:-$(nproc)}
-lanes=${LANES:-"linux windows asan tsan"}
+lanes=${LANES:-"linux windows asan tsan fuzz"}
+fuzz_seconds=${FUZZ_SECONDS:-60}
 build_root=${BUILD_ROOT:-$root/build}
 logs=$build_root/logs
 mkdir -p "$logs"
@@ -28,6 +30,9 @@ configure() {
                -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
     tsan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18483 -DTESSELSDK_SANITIZE=thread \
                -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
+    fuzz)    CC=clang CXX=clang++ cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18484 -DTESSELSDK_BUILD_FUZZ=ON \
+               -DTESSELSDK_SANITIZE=address,undefined -DTESSELSDK_BUILD_TESTS=OFF -DTESSELSDK_BUILD_EXAMPLES=OFF \
+               -DTESSELSDK_FUZZ_SECONDS="$fuzz_seconds" ;;
     *) echo "unknown lane $lane" >&2; return 1 ;;
   esac
 }
@@ -53,7 +58,11 @@ for lane in $lanes; do
   [ -f "$build_root/$lane/CTestTestfile.cmake" ] || continue
   case " ${failed_lanes[*]-} " in *" $lane("*) continue ;; esac
   echo "== test $lane"
-  (cd "$build_root/$lane" && ctest --output-on-failure --timeout 900 > "$logs/$lane-test.log" 2>&1) &
+  # One build's tests share its service double, so they run one after another;
+  # the fuzzers need none and run side by side.
+  parallel=1
+  [ "$lane" = fuzz ] && parallel=$jobs
+  (cd "$build_root/$lane" && ctest -j "$parallel" --output-on-failure --timeout 900 > "$logs/$lane-test.log" 2>&1) &
   pids+=($!)
   run_lanes+=("$lane")
 done
@@ -77,6 +86,21 @@ for i in "${!pids[@]}"; do
   f=$(grep -cE "Test +#[0-9]+: .*(Failed|\*\*\*|Timeout|Exception)" "$log")
   passed=$((passed + p))
   failed=$((failed + f))
+done
+
+# Short summaries of the hardening runs.
+echo
+echo "================ hardening summary ================"
+for lane in $lanes; do
+  last=$build_root/$lane/Testing/Temporary/LastTest.log
+  [ -f "$last" ] || continue
+  grep -h "^load: heap" "$last" | sed "s/^/[$lane] /"
+  if [ "$lane" = fuzz ]; then
+    awk '/^[0-9]+\/[0-9]+ Testing: /{name=$3} /stat::number_of_executed_units/{print "[fuzz] " name ": " $2 " runs"}' "$last"
+  fi
+done
+for lane in $lanes; do
+  grep -hE "Test +#[0-9]+: (test_faults|test_load_linux) " "$logs/$lane-test.log" 2>/dev/null | sed "s/^ */[$lane] /"
 done
 
 echo

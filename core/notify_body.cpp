@@ -1,0 +1,44 @@
+#include "core/notify_body.h"
+
+#include <exception>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+namespace TesselSDK {
+
+bool BuildMobileNotifyBody(const char* integrationKey, const char* alarmPayload, const std::string& langCode,
+                           std::string& body, std::string& warning, std::string& error) {
+    std::string payloadText;
+    if (alarmPayload != nullptr && alarmPayload[0] != '\0') {
+        payloadText = alarmPayload;
+    } else {
+        payloadText = "{}";
+        warning = "alarm_payload is empty, using {} as default.";
+    }
+    nlohmann::ordered_json alarm;
+    try {
+        alarm = nlohmann::ordered_json::parse(payloadText);
+    } catch (const std::exception&) {
+        error = "alarm_payload is not valid JSON.";
+        return false;
+    }
+    if (!alarm.is_object()) {
+        error = "alarm_payload must be a JSON object.";
+        return false;
+    }
+    try {
+        nlohmann::ordered_json doc;
+        doc["integration_key"] = integrationKey != nullptr ? integrationKey : "";
+        doc["payload"] = alarmPayload != nullptr ? alarmPayload : "";
+        doc["lang_code"] = langCode;
+        doc["alarm_payload"] = std::move(alarm);
+        body = doc.dump();
+    } catch (const std::exception&) {
+        error = "Notification text is not valid UTF-8.";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace TesselSDK
