@@ -101,11 +101,15 @@ TEST_F(Faults, SlowAndVeryLargeConfigurationsStillInitialise) {
 }
 
 TEST_F(Faults, ConfigurationServerThatNeverAnswersIsBoundedByTheDefaultTimeouts) {
+    if (testsupport::UnderWine()) {
+        GTEST_SKIP() << "Wine's WinHTTP applies no default timeout to the response headers";
+    }
     LogWindow log;
     double seconds = 0;
     EXPECT_FALSE(InitializeAgainst({{"mode", "hang"}}, &seconds));
-    // The default receive timeout is 30 s; nothing waits for the server's 120 s.
-    EXPECT_LT(seconds, 65.0);
+    // WinHTTP waits for the response headers at most 90 s by default, the
+    // Linux client 30 s without progress; the server itself hangs for 120 s.
+    EXPECT_LT(seconds, 100.0);
     EXPECT_TRUE(log.WaitFor("CDN fetch failed with HTTP code: 0"));
 }
 

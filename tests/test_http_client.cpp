@@ -55,14 +55,7 @@ Outcome Post(const std::string& url, const std::string& body, const HttpHeaders&
 
 // Wine's WinHTTP differs from Windows' in two places these tests touch; the
 // cases say where.
-bool UnderWine() {
-#if defined(_WIN32)
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
+using testsupport::UnderWine;
 
 }  // namespace
 

@@ -22,15 +22,15 @@ struct SentryContext {
     const char* userId = nullptr;
 };
 
-// The encoder part of a bitrate profile.
+// The encoder part of a bitrate profile, filled by GetEncoderConfig.
 struct EncoderSettings {
-    int MinQP = 20;
-    int MaxQP = 40;
-    std::string H264Profile = "HIGH";
-    std::string Multipass = "DISABLED";
-    std::string EncoderPreset = "LOW_QUALITY";
-    std::string RateControl = "CBR";
-    std::string DegradationPreference = "MAINTAIN_FRAMERATE";
+    int MinQP = 0;
+    int MaxQP = 0;
+    std::string H264Profile;
+    std::string Multipass;
+    std::string EncoderPreset;
+    std::string RateControl;
+    std::string DegradationPreference;
 };
 
 // The host's callbacks. Every member may be empty; empty members are skipped.

@@ -241,6 +241,15 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
+bool UnderWine() {
+#if defined(_WIN32)
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {

@@ -65,6 +65,10 @@ private:
 std::string ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 
+// True when the program runs under Wine (whose WinHTTP differs from Windows'
+// in a few places; the tests that meet them say where).
+bool UnderWine();
+
 // Polls until pred() is true or the timeout passes; returns pred().
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, Linux) and prints one table of medians:
+# LogMessage and SendTallo on the caller's thread, one statistics push beside
+# a bare JSON parse of the same report, and gzip of a 30 s batch.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/install_deps.sh"
+dir=$root/build/bench
+cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTESSELSDK_BUILD_BENCH=ON -DTESSELSDK_BUILD_TESTS=OFF \
+  -DTESSELSDK_BUILD_EXAMPLES=OFF -DTESSELSDK_LOCAL_ENDPOINTS=ON -DTESSELSDK_LOCAL_PORT=18495 > /dev/null
+cmake --build "$dir" -j "${JOBS:-$(nproc)}" > "$dir/build.log" 2>&1 || { tail -30 "$dir/build.log"; exit 1; }
+
+# The telemetry benchmark posts to the local service double.
+python3 "$root/tools/service_double.py" start --port 18495 --pidfile "$dir/double.pid"
+trap 'python3 "$root/tools/service_double.py" stop --pidfile "$dir/double.pid"' EXIT
+export XDG_DATA_HOME=$dir/data
+
+results=()
+for b in "$dir"/bin/bench_*; do
+  out=$dir/$(basename "$b").json
+  "$b" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+       --benchmark_out="$out" --benchmark_out_format=json > /dev/null 2>&1
+  results+=("$out")
+done
+
+python3 - "${results[@]}" <<'PY'
+import json, sys
+rows = []
+for path in sys.argv[1:]:
+    for b in json.load(open(path))["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            rows.append((b["run_name"], b["real_time"], b["cpu_time"], b["time_unit"]))
+w = max(len(r[0]) for r in rows)
+print(f"{'benchmark':<{w}}  {'median wall':>12}  {'median cpu':>12}")
+for name, real, cpu, unit in rows:
+    print(f"{name:<{w}}  {real:>9.1f} {unit:>2}  {cpu:>9.1f} {unit:>2}")
+PY
