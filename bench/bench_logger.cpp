@@ -20,12 +20,6 @@ void BM_LogMessage(benchmark::State& state) {
 BENCHMARK(BM_LogMessage)->Repetitions(10)->ReportAggregatesOnly(true);
 BENCHMARK(BM_LogMessage)->Threads(4)->Repetitions(10)->ReportAggregatesOnly(true);
 
-void BM_FormatLine(benchmark::State& state) {
-    const std::string message = "[TesselSDK::SQM] during-streaming sample queued, fps=60 bitrate=15000000";
-    for (auto _ : state) benchmark::DoNotOptimize(TesselSDK::Logger::FormatLine(TesselSDK::kLogInfo, message));
-}
-BENCHMARK(BM_FormatLine)->Repetitions(5)->ReportAggregatesOnly(true);
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -14,15 +14,13 @@
 
 namespace {
 
-std::string ReadReport(const char* name) {
-    std::ifstream in(std::string(TESSELSDK_BENCH_DATA_DIR) + "/" + name, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 const std::string& Report() {
-    static const std::string text = ReadReport("report-0020.json");
+    static const std::string text = [] {
+        std::ifstream in(std::string(TESSELSDK_BENCH_DATA_DIR) + "/report-0020.json", std::ios::binary);
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }();
     return text;
 }
 
@@ -31,14 +29,12 @@ struct Clocks {
     std::chrono::steady_clock::time_point steady{std::chrono::hours(1)};
 };
 
-// Cheap providers; posts are answered 200 at once and the last body is kept.
-TesselSDK::SqmCallbacks CheapProviders(Clocks& clocks, std::string* lastBody) {
+// A collector with cheap providers whose posts are answered 200 at once.
+void Wire(TesselSDK::SQM& sqm, Clocks& clocks, int delay, std::function<void(int, const char*)> log = nullptr) {
     TesselSDK::SqmCallbacks c;
-    c.httpPostFn = [lastBody](const std::string&, const std::string& body, const std::map<std::string, std::string>&,
-                              std::function<void(int, const std::string&)> done) {
-        if (lastBody != nullptr) *lastBody = body;
-        done(200, "{}");
-    };
+    c.logFn = std::move(log);
+    c.httpPostFn = [](const std::string&, const std::string&, const std::map<std::string, std::string>&,
+                      std::function<void(int, const std::string&)> done) { done(200, "{}"); };
     c.envFn = [](const char*) { return std::string("GAME"); };
     c.nowMsFn = [&clocks]() { return clocks.nowMs; };
     c.timeZoneFn = [] { return std::string("+09:00"); };
@@ -46,73 +42,54 @@ TesselSDK::SqmCallbacks CheapProviders(Clocks& clocks, std::string* lastBody) {
     c.gpuUsageFn = [] { return 40.0f; };
     c.batteryLevelFn = [] { return -1.0f; };
     c.accessTokenFn = [] { return std::string("token"); };
-    return c;
-}
-
-TesselSDK::SqmConfig Enabled(int collect, int delay, int batch) {
+    sqm.SetHostCallbacks(c, "1.0", 2);
+    sqm.SetStreamerId("bench-2-1");
     TesselSDK::SqmConfig config;
     config.enabled = true;
-    config.metric_collect_interval_s = collect;
-    config.start_streaming_push_delay_s = delay;
-    config.during_streaming_push_interval_s = batch;
-    return config;
+    config.start_streaming_push_delay_s = delay;  // collect every 5 s, batch every 30 s
+    sqm.SetConfig(config);
+    sqm.SetSteadyClockForTesting([&clocks]() { return clocks.steady; });
+    sqm.OnStreamingStart("player", "wifi");
 }
 
 void BM_BareParse(benchmark::State& state) {
-    const std::string& text = Report();
     for (auto _ : state) {
-        auto doc = nlohmann::ordered_json::parse(text);
+        auto doc = nlohmann::ordered_json::parse(Report());
         benchmark::DoNotOptimize(doc);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(Report().size()));
 }
 BENCHMARK(BM_BareParse);
 
 void BM_PushWebRTCStatsReport(benchmark::State& state) {
-    const std::string& text = Report();
     Clocks clocks;
     TesselSDK::SQM sqm;
-    sqm.SetHostCallbacks(CheapProviders(clocks, nullptr), "1.0", 2);
-    sqm.SetStreamerId("bench-2-1");
-    sqm.SetConfig(Enabled(5, 3600, 30));  // a session that has not settled yet
-    sqm.SetSteadyClockForTesting([&clocks]() { return clocks.steady; });
-    sqm.OnStreamingStart("player", "wifi");
-    for (auto _ : state) sqm.PushWebRTCStatsReport("player", text.c_str());
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+    Wire(sqm, clocks, 3600);  // a session that has not settled yet
+    for (auto _ : state) sqm.PushWebRTCStatsReport("player", Report().c_str());
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(Report().size()));
 }
 BENCHMARK(BM_PushWebRTCStatsReport);
 
-// The DURING_STREAMING batch of a 30 s interval: six samples at 5 s.
+// The DURING_STREAMING batch of a 30 s interval: six samples at 5 s, taken
+// from the payload log line of the second batch.
 void BM_GzipCompressBatch(benchmark::State& state) {
-    // The post hands over the compressed text; recover the JSON once.
     static const std::string json = [] {
         Clocks clocks;
         std::string captured;
+        int batches = 0;
         TesselSDK::SQM sqm;
-        auto providers = CheapProviders(clocks, nullptr);
-        providers.logFn = [&captured](int, const char* text) {
-            const std::string line(text);
+        Wire(sqm, clocks, 0, [&](int, const char* text) {
             const std::string head = "[TesselSDK::SQM] DURING_STREAMING payload:\n";
-            if (line.compare(0, head.size(), head) == 0) captured = line.substr(head.size());
-        };
-        sqm.SetHostCallbacks(providers, "1.0", 2);
-        sqm.SetStreamerId("bench-2-1");
-        sqm.SetConfig(Enabled(5, 0, 30));
-        sqm.SetSteadyClockForTesting([&clocks]() { return clocks.steady; });
-        sqm.OnStreamingStart("player", "wifi");
-        for (int second = 1; second <= 100; ++second) {
+            if (std::string(text).compare(0, head.size(), head) == 0 && ++batches == 2) captured = text + head.size();
+        });
+        for (int second = 1; second <= 100 && captured.empty(); ++second) {
             clocks.nowMs += 1000;
             clocks.steady += std::chrono::seconds(1);
             sqm.PushWebRTCStatsReport("player", Report().c_str());
-            // The second batch is the first one holding exactly one interval.
-            if (!captured.empty() && nlohmann::ordered_json::parse(captured)["action_data"]["data"].size() == 6) break;
         }
         return captured;
     }();
-    if (json.empty()) {
-        state.SkipWithError("no batch was built");
-        return;
-    }
+    if (json.empty()) return state.SkipWithError("no batch was built");
     size_t compressed = 0;
     for (auto _ : state) {
         std::string out = TesselSDK::GzipCompress(json);

@@ -2,7 +2,6 @@
 // exception ever reaches the host.
 #include "tesselsdk/tesselsdk.h"
 
-#include <memory>
 #include <string>
 
 #include "capi/handle.h"
@@ -51,8 +50,9 @@ void TesselSDK_Destroy(TesselSDKHandle* handle) {
 void TesselSDK_Initialize(TesselSDKHandle* handle, TesselSDK_OnInitializedFn onInitialized) {
     if (!handle) return;
     // Set once onInitialized has been called, so a failure after that point
-    // is not reported a second time.
-    auto reported = std::make_shared<bool>(false);
+    // is not reported a second time. Initialisation is synchronous, so the
+    // completion never outlives this frame.
+    bool reported = false;
     try {
         // A repeated initialisation replaces the object: the old one (and
         // its telemetry worker) goes first.
@@ -60,12 +60,12 @@ void TesselSDK_Initialize(TesselSDKHandle* handle, TesselSDK_OnInitializedFn onI
         LinkLogic* logic =
             LinkLogic::Create(handle->sdkVersion.c_str(), handle->geType, TesselSDK::BuildPlatformInterface(handle));
         handle->logic.store(logic);
-        logic->Initialize([onInitialized, reported](bool ok) {
-            *reported = true;
+        logic->Initialize([onInitialized, &reported](bool ok) {
+            reported = true;
             if (onInitialized) onInitialized(ok);
         });
     } catch (...) {
-        if (!*reported && onInitialized) Guarded([&] { onInitialized(false); });
+        if (!reported && onInitialized) Guarded([&] { onInitialized(false); });
     }
 }
 

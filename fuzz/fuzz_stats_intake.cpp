@@ -5,29 +5,11 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
-#include <zlib.h>
 
 #include "sqm/sqm.h"
+#include "tests/support/gunzip.h"
 
 namespace {
-
-std::string Gunzip(const std::string& in) {
-    z_stream zs{};
-    if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return "";
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    zs.avail_in = static_cast<uInt>(in.size());
-    std::string out;
-    char buf[16384];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        zs.next_out = reinterpret_cast<Bytef*>(buf);
-        zs.avail_out = sizeof(buf);
-        rc = inflate(&zs, Z_NO_FLUSH);
-        out.append(buf, sizeof(buf) - zs.avail_out);
-    }
-    inflateEnd(&zs);
-    return rc == Z_STREAM_END ? out : std::string("<bad gzip>");
-}
 
 TesselSDK::SQM& Collector() {
     static long long clock = 1796575112000;
@@ -39,7 +21,7 @@ TesselSDK::SQM& Collector() {
         cb.timeZoneFn = [] { return std::string("+09:00"); };
         cb.httpPostFn = [](const std::string&, const std::string& body, const std::map<std::string, std::string>&,
                            std::function<void(int, const std::string&)> done) {
-            std::string record = Gunzip(body);
+            std::string record = testsupport::Gunzip(body);
             if (!nlohmann::ordered_json::accept(record)) __builtin_trap();
             done(200, "");
         };

@@ -69,20 +69,14 @@ int OnConnected(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-// The send and receive timeouts: no byte moving either way for stallMs.
+// Records when a byte last moved either way; the transfer loop (Drive)
+// enforces the stall limit against that time on the steady clock.
 int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t up) {
     auto* hop = static_cast<Hop*>(user);
-    if (!hop->connected || hop->stallMs <= 0) return 0;
-    const auto now = std::chrono::steady_clock::now();
     if (down != hop->lastDown || up != hop->lastUp) {
         hop->lastDown = down;
         hop->lastUp = up;
-        hop->lastActivity = now;
-        return 0;
-    }
-    if (now - hop->lastActivity >= std::chrono::milliseconds(hop->stallMs)) {
-        hop->stalled = true;
-        return 1;  // aborts the transfer
+        hop->lastActivity = std::chrono::steady_clock::now();
     }
     return 0;
 }
@@ -90,6 +84,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t u
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* hop = static_cast<Hop*>(user);
     const size_t length = size * count;
+    hop->lastActivity = std::chrono::steady_clock::now();
     // The blank line that ends a header block. Interim (1xx) blocks are
     // passed over; the first final block marks the response as received.
     const bool blank = (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
@@ -211,6 +206,51 @@ bool Configure(CURL* curl, Hop& hop, const std::string& method, const std::strin
     return ok;
 }
 
+// Runs one transfer to its end. curl_easy_perform wakes only about once a
+// second while the connection is idle, which stretches a 1.5 s stall limit to
+// 2 s; this loop sleeps exactly until the stall deadline (or earlier when
+// libcurl has a timer of its own due) and aborts there.
+CURLcode Drive(CURL* curl, Hop& hop) {
+    struct MultiCleanup {
+        void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+    };
+    std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+    CURLcode code = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            code = CURLE_RECV_ERROR;
+            break;
+        }
+        if (running == 0) {
+            int queued = 0;
+            const CURLMsg* message = curl_multi_info_read(multi.get(), &queued);
+            code = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result : CURLE_RECV_ERROR;
+            break;
+        }
+        int waitMs = 1000;
+        if (hop.connected && hop.stallMs > 0) {
+            const auto idle = std::chrono::steady_clock::now() - hop.lastActivity;
+            const long long left =
+                hop.stallMs - std::chrono::duration_cast<std::chrono::milliseconds>(idle).count();
+            if (left <= 0) {
+                hop.stalled = true;
+                code = CURLE_OPERATION_TIMEDOUT;
+                break;
+            }
+            if (left < waitMs) waitMs = static_cast<int>(left);
+        }
+        if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+            code = CURLE_RECV_ERROR;
+            break;
+        }
+    }
+    // Detached before the easy handle's own cleanup; its transfer info stays.
+    curl_multi_remove_handle(multi.get(), curl);
+    return code;
+}
+
 // One request and its response, without following redirects.
 HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& parts, const std::string& body,
                              const curl_slist* headers, const TransferLimits& limits, Hop& hop) {
@@ -222,7 +262,7 @@ HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& part
     if (!Configure(curl.get(), hop, method, url, body, headers, limits)) {
         return HttpTransportFailure(kHttpFailOpenRequest);
     }
-    hop.code = curl_easy_perform(curl.get());
+    hop.code = Drive(curl.get(), hop);
     if (hop.callbackFailed) throw std::bad_alloc();
 
     if (hop.headersDone) {

@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -282,6 +283,10 @@ float GetCpuUsagePercent() {
 }
 
 float GetGpuUsagePercent() {
+    // As on Windows, where the first call only primes the counters, the first
+    // call of the process reports "unknown" and later ones the usage.
+    static std::atomic<bool> primed{false};
+    if (!primed.exchange(true)) return -1.0f;
     // The kernel computes the busy share itself (amdgpu); other drivers offer
     // nothing and give the fallback.
     const std::string busy = ReadAttribute(std::string(kDrmDevice) + "gpu_busy_percent");

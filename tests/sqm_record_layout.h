@@ -1,8 +1,7 @@
-// Expected member layout of the metric records, for the collector's tests.
+// Member layout of the metric records: every member present, in order.
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -10,82 +9,69 @@
 
 namespace sqmtest {
 
-inline std::vector<std::string> Keys(const nlohmann::ordered_json& object) {
-    std::vector<std::string> keys;
-    if (!object.is_object()) return keys;
-    for (auto it = object.begin(); it != object.end(); ++it) keys.push_back(it.key());
-    return keys;
-}
-
-using KeyList = std::vector<std::string>;
-
-inline void ExpectEnvelope(const nlohmann::ordered_json& r, const std::string& action) {
-    EXPECT_EQ((KeyList{"streamer_id", "player_id", "client_type", "game_id", "action_type", "time_zone",
-                       "action_data"}),
-              Keys(r));
-    EXPECT_EQ("2", r["client_type"]);
-    EXPECT_EQ(action, r["action_type"]);
-}
-
-inline void ExpectMetricObject(const nlohmann::ordered_json& m) {
-    EXPECT_EQ((KeyList{"timestamp", "seq_no", "offset_time_ms", "media_pipeline_metric", "network_stability_metric",
-                       "system_resource_metric"}),
-              Keys(m));
-    EXPECT_EQ((KeyList{"frames_encoded", "total_encode_time_s", "qp_sum", "key_frames_encoded",
-                       "total_encoded_bytes_target", "encoder_implementation", "power_efficient_encoder",
-                       "scalability_mode", "frames_per_second", "frames_sent", "frame_width", "frame_height",
-                       "huge_frames_sent", "target_bitrate_bps", "quality_limitation_reason",
-                       "quality_limitation_resolution_changes", "quality_limitation_durations",
-                       "total_packet_send_delay", "jitter_s", "retransmitted_packets_sent",
-                       "retransmitted_bytes_sent", "fraction_lost", "nack_count", "pli_count", "fir_count"}),
-              Keys(m["media_pipeline_metric"]));
-    EXPECT_EQ((KeyList{"none", "cpu", "bandwidth", "other"}),
-              Keys(m["media_pipeline_metric"]["quality_limitation_durations"]));
-    EXPECT_EQ((KeyList{"current_rtt_s", "total_rtt_s", "rtt_measurements", "bytes_sent", "packets_sent",
-                       "packets_lost", "available_outgoing_bitrate_bps", "available_incoming_bitrate_bps"}),
-              Keys(m["network_stability_metric"]));
-    EXPECT_EQ((KeyList{"cpu_usage_percent", "gpu_usage_percent", "battery_level_percent"}),
-              Keys(m["system_resource_metric"]));
-}
-
-inline void ExpectStartLayout(const nlohmann::ordered_json& r) {
-    ExpectEnvelope(r, "START_STREAMING");
-    const auto& a = r["action_data"];
-    EXPECT_EQ((KeyList{"streaming_start_time_ms", "streaming_init_duration_ms", "device_metric", "client_metric",
-                       "streaming_metric", "network_metric", "geo_metric"}),
-              Keys(a));
-    EXPECT_EQ((KeyList{"os_name", "os_version", "cpu_name", "gpu_name", "memory_capacity_gb",
-                       "gpu_memory_capacity_gb", "screen_width", "screen_height", "device_model", "device_type"}),
-              Keys(a["device_metric"]));
-    EXPECT_EQ((KeyList{"client_version", "engine_version"}), Keys(a["client_metric"]));
-    EXPECT_EQ((KeyList{"qp", "min_bitrate", "max_bitrate", "video_codec", "audio_codec"}),
-              Keys(a["streaming_metric"]));
-    for (const char* codec : {"video_codec", "audio_codec"}) {
-        if (!a["streaming_metric"][codec].is_null()) {
-            EXPECT_EQ((KeyList{"mime_type", "clock_rate_hz", "sdp_fmtp_line"}), Keys(a["streaming_metric"][codec]));
-        }
+// A layout is a JSON value: an object lists the members the value must have,
+// exactly and in order (a leading "?" member lets the value be null as a
+// whole); an array of one element describes every element of an array value;
+// any other layout value accepts any value.
+inline void ExpectLayout(const nlohmann::ordered_json& layout, const nlohmann::ordered_json& value,
+                         const std::string& path = "$") {
+    if (layout.is_array()) {
+        ASSERT_TRUE(value.is_array()) << path;
+        for (const auto& element : value) ExpectLayout(layout[0], element, path + "[]");
+    } else if (layout.is_object()) {
+        if (value.is_null() && layout.contains("?")) return;
+        ASSERT_TRUE(value.is_object()) << path << " is " << value.dump();
+        std::string want, got;
+        for (auto it = layout.begin(); it != layout.end(); ++it) want += it.key() == "?" ? "" : it.key() + " ";
+        for (auto it = value.begin(); it != value.end(); ++it) got += it.key() + " ";
+        ASSERT_EQ(want, got) << path;
+        for (auto it = value.begin(); it != value.end(); ++it) ExpectLayout(layout[it.key()], *it, path + "." + it.key());
     }
-    EXPECT_EQ((KeyList{"network_type", "connection_type", "local_candidate", "remote_candidate", "isp"}),
-              Keys(a["network_metric"]));
-    EXPECT_EQ((KeyList{"type", "ip", "vpn", "network_type", "relay_protocol"}),
-              Keys(a["network_metric"]["local_candidate"]));
-    EXPECT_EQ((KeyList{"type", "ip", "port", "network_type", "protocol", "relay_protocol"}),
-              Keys(a["network_metric"]["remote_candidate"]));
-    EXPECT_EQ((KeyList{"country", "city"}), Keys(a["geo_metric"]));
 }
 
-inline void ExpectDuringLayout(const nlohmann::ordered_json& r) {
-    ExpectEnvelope(r, "DURING_STREAMING");
-    EXPECT_EQ((KeyList{"data"}), Keys(r["action_data"]));
-    ASSERT_TRUE(r["action_data"]["data"].is_array());
-    for (const auto& m : r["action_data"]["data"]) ExpectMetricObject(m);
+inline nlohmann::ordered_json MetricObjectLayout() {
+    return nlohmann::ordered_json::parse(R"({"timestamp":0,"seq_no":0,"offset_time_ms":0,
+        "media_pipeline_metric":{"frames_encoded":0,"total_encode_time_s":0,"qp_sum":0,"key_frames_encoded":0,
+            "total_encoded_bytes_target":0,"encoder_implementation":0,"power_efficient_encoder":0,
+            "scalability_mode":0,"frames_per_second":0,"frames_sent":0,"frame_width":0,"frame_height":0,
+            "huge_frames_sent":0,"target_bitrate_bps":0,"quality_limitation_reason":0,
+            "quality_limitation_resolution_changes":0,
+            "quality_limitation_durations":{"none":0,"cpu":0,"bandwidth":0,"other":0},
+            "total_packet_send_delay":0,"jitter_s":0,"retransmitted_packets_sent":0,"retransmitted_bytes_sent":0,
+            "fraction_lost":0,"nack_count":0,"pli_count":0,"fir_count":0},
+        "network_stability_metric":{"current_rtt_s":0,"total_rtt_s":0,"rtt_measurements":0,"bytes_sent":0,
+            "packets_sent":0,"packets_lost":0,"available_outgoing_bitrate_bps":0,"available_incoming_bitrate_bps":0},
+        "system_resource_metric":{"cpu_usage_percent":0,"gpu_usage_percent":0,"battery_level_percent":0}})");
 }
 
-inline void ExpectEndLayout(const nlohmann::ordered_json& r) {
-    ExpectEnvelope(r, "END_STREAMING");
-    EXPECT_EQ((KeyList{"streaming_end_time_ms", "streaming_session_duration_ms", "data"}), Keys(r["action_data"]));
-    ASSERT_TRUE(r["action_data"]["data"].is_array());
-    for (const auto& m : r["action_data"]["data"]) ExpectMetricObject(m);
+// Checks the envelope and the layout of the record's kind.
+inline void ExpectRecordLayout(const nlohmann::ordered_json& record) {
+    using Json = nlohmann::ordered_json;
+    Json layout = Json::parse(
+        R"({"streamer_id":0,"player_id":0,"client_type":0,"game_id":0,"action_type":0,"time_zone":0})");
+    const std::string action = record.value("action_type", "");
+    if (action == "START_STREAMING") {
+        layout["action_data"] = Json::parse(R"({"streaming_start_time_ms":0,"streaming_init_duration_ms":0,
+            "device_metric":{"os_name":0,"os_version":0,"cpu_name":0,"gpu_name":0,"memory_capacity_gb":0,
+                "gpu_memory_capacity_gb":0,"screen_width":0,"screen_height":0,"device_model":0,"device_type":0},
+            "client_metric":{"client_version":0,"engine_version":0},
+            "streaming_metric":{"qp":0,"min_bitrate":0,"max_bitrate":0,
+                "video_codec":{"?":0,"mime_type":0,"clock_rate_hz":0,"sdp_fmtp_line":0},
+                "audio_codec":{"?":0,"mime_type":0,"clock_rate_hz":0,"sdp_fmtp_line":0}},
+            "network_metric":{"network_type":0,"connection_type":0,
+                "local_candidate":{"type":0,"ip":0,"vpn":0,"network_type":0,"relay_protocol":0},
+                "remote_candidate":{"type":0,"ip":0,"port":0,"network_type":0,"protocol":0,"relay_protocol":0},
+                "isp":0},
+            "geo_metric":{"country":0,"city":0}})");
+    } else if (action == "DURING_STREAMING") {
+        layout["action_data"] = Json{{"data", Json::array({MetricObjectLayout()})}};
+    } else {
+        EXPECT_EQ("END_STREAMING", action);
+        layout["action_data"] = Json{{"streaming_end_time_ms", 0}, {"streaming_session_duration_ms", 0},
+                                     {"data", Json::array({MetricObjectLayout()})}};
+    }
+    ExpectLayout(layout, record);
+    EXPECT_EQ("2", record["client_type"]);
 }
 
 }  // namespace sqmtest

@@ -11,13 +11,14 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <zlib.h>
 
 #include "tesselsdk/link_logic.h"
 #include "tesselsdk/tesselsdk.h"
+#include "gunzip.h"
 #include "test_support.h"
 
 using testsupport::AddRoute;
+using testsupport::Gunzip;
 using testsupport::RecordedRequest;
 using testsupport::ScopedEnv;
 using testsupport::ServerUrl;
@@ -64,24 +65,6 @@ std::vector<std::string> StatsReports(size_t count) {
     std::string line;
     while (reports.size() < count && std::getline(in, line)) reports.push_back(line);
     return reports;
-}
-
-std::string Gunzip(const std::string& in) {
-    z_stream zs{};
-    if (inflateInit2(&zs, 16 + MAX_WBITS) != Z_OK) return "";
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    zs.avail_in = static_cast<uInt>(in.size());
-    std::string out;
-    char buf[16384];
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-        zs.next_out = reinterpret_cast<Bytef*>(buf);
-        zs.avail_out = sizeof(buf);
-        rc = inflate(&zs, Z_NO_FLUSH);
-        out.append(buf, sizeof(buf) - zs.avail_out);
-    }
-    inflateEnd(&zs);
-    return rc == Z_STREAM_END ? out : "";
 }
 
 bool AnyBodyContains(const std::vector<RecordedRequest>& requests, const std::string& needle) {

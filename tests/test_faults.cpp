@@ -83,9 +83,11 @@ TEST_F(Faults, ConfigurationAnswersThatCannotBeUsedFailTheInitialisation) {
     EXPECT_FALSE(InitializeAgainst({{"status", 500}, {"body", "internal error"}}));
     EXPECT_TRUE(log.WaitFor("CDN fetch failed with HTTP code: 500"));
 
-    EXPECT_FALSE(InitializeAgainst({{"status", 200}, {"body_b64", TesselSDK::Base64Encode("<html>\xff\xfe\x00</html>")}}));
+    EXPECT_FALSE(InitializeAgainst({{"status", 200}, {"body_b64", TesselSDK::Base64Encode("<html>\xff\xfe</html>")}}));
+    EXPECT_TRUE(log.WaitFor("Failed to parse WebSocket URL from CDN config"));
+    // A reset mid-body ends as a transport failure or as a truncated document,
+    // depending on when the client notices it; either way initialisation fails.
     EXPECT_FALSE(InitializeAgainst({{"mode", "reset"}}));
-    EXPECT_TRUE(log.WaitFor("Failed to parse WebSocket URL from CDN config", 2));
 }
 
 TEST_F(Faults, SlowAndVeryLargeConfigurationsStillInitialise) {

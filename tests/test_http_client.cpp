@@ -3,22 +3,18 @@
 // the completion's contract. The same cases run on both transports.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
 
 #include "net/http_client.h"
 #include "test_support.h"
 
 using namespace TesselSDK;
 using testsupport::RecordedRequest;
+using testsupport::UnderWine;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -53,43 +49,35 @@ Outcome Post(const std::string& url, const std::string& body, const HttpHeaders&
     return out;
 }
 
-// Wine's WinHTTP differs from Windows' in two places these tests touch; the
-// cases say where.
-using testsupport::UnderWine;
+RecordedRequest OnlyRequest(const std::string& prefix) {
+    const auto requests = testsupport::Requests(prefix);
+    EXPECT_EQ(1u, requests.size()) << prefix;
+    return requests.empty() ? RecordedRequest() : requests[0];
+}
 
 }  // namespace
 
-TEST(HttpClient, DeliversStatusAndBodyOfEveryAnswer) {
-    for (const int status : {200, 201, 404, 500, 503}) {
+TEST(HttpClient, AnswersArriveWithTheirStatusAndRawBody) {
+    for (const int status : {200, 404, 500}) {
         const Outcome out = Get(Url("/status/" + std::to_string(status)));
         EXPECT_TRUE(out.result) << status;
-        EXPECT_EQ(1, out.calls);
         EXPECT_EQ(status, out.status);
         EXPECT_EQ("status " + std::to_string(status), out.body);
     }
-    const Outcome empty = Get(Url("/empty"));
-    EXPECT_TRUE(empty.result);
-    EXPECT_EQ(200, empty.status);
-    EXPECT_EQ("", empty.body);
-}
+    Outcome out = Get(Url("/empty"));
+    EXPECT_EQ(200, out.status);
+    EXPECT_EQ("", out.body);
 
-TEST(HttpClient, LargeChunkedBodyArrivesByteExact) {
+    testsupport::ResetServer();
+    testsupport::AddRoute({{"path", "/bin"}, {"status", 200}, {"body_b64", "H4sA//4NCsOp"}});
+    EXPECT_EQ(std::string("\x1f\x8b\x00\xff\xfe\r\n\xc3\xa9", 9), Get(Url("/bin")).body);
+
     const int size = 1 << 20;
-    const Outcome out = Get(Url("/chunked/" + std::to_string(size)));
-    ASSERT_EQ(200, out.status);
+    out = Get(Url("/chunked/" + std::to_string(size)));
     ASSERT_EQ(static_cast<size_t>(size), out.body.size());
     for (int i = 0; i < size; ++i) {
         if (static_cast<unsigned char>(out.body[i]) != i % 251) FAIL() << "byte " << i << " differs";
     }
-}
-
-TEST(HttpClient, BinaryAnswerBodyIsRawBytes) {
-    testsupport::ResetServer();
-    const std::string bytes("\x1f\x8b\x00\xff\xfe\r\n\xc3\xa9", 9);
-    testsupport::AddRoute({{"path", "/bin"}, {"status", 200}, {"body_b64", "H4sA//4NCsOp"}});  // those bytes
-    const Outcome out = Get(Url("/bin"));
-    EXPECT_EQ(200, out.status);
-    EXPECT_EQ(bytes, out.body);
 }
 
 TEST(HttpClient, JsonPostSendsItsLinesInOrderWithContentTypeTwice) {
@@ -98,22 +86,13 @@ TEST(HttpClient, JsonPostSendsItsLinesInOrderWithContentTypeTwice) {
     const HttpHeaders headers = {{"caller-id", "cid"},      {"X-Nation", "KR"},
                                  {"Content-Type", "application/json"}, {"Authorization", "Bearer tok"},
                                  {"X-Lang", "ko"},          {"Content-Encoding", "identity"}};
-    const Outcome out = Post(Url("/event/v1.0/notify"), body, headers);
-    EXPECT_TRUE(out.result);
-    EXPECT_EQ(200, out.status);
+    EXPECT_TRUE(Post(Url("/event/v1.0/notify"), body, headers).result);
 
-    const auto requests = testsupport::Requests("/event");
-    ASSERT_EQ(1u, requests.size());
-    const RecordedRequest& r = requests[0];
+    const RecordedRequest r = OnlyRequest("/event");
     EXPECT_EQ("POST", r.method);
     EXPECT_EQ(body, r.body);
-    EXPECT_EQ(std::to_string(body.size()), r.Header("Content-Length"));
     EXPECT_EQ("TesselSDK/1.0", r.Header("User-Agent"));
-    EXPECT_EQ(2, r.HeaderCount("Content-Type"));
-    EXPECT_EQ(0, r.HeaderCount("Accept"));
-    EXPECT_EQ(0, r.HeaderCount("Expect"));
-    EXPECT_EQ(0, r.HeaderCount("Accept-Encoding"));
-
+    for (const char* absent : {"Accept", "Expect", "Accept-Encoding"}) EXPECT_EQ(0, r.HeaderCount(absent)) << absent;
     // Our lines keep their relative order; the transport's own may surround them.
     const std::vector<std::string> ours = {"Content-Type", "Authorization", "Content-Encoding", "Content-Type",
                                            "X-Lang",       "X-Nation",      "caller-id"};
@@ -127,144 +106,137 @@ TEST(HttpClient, JsonPostSendsItsLinesInOrderWithContentTypeTwice) {
         }
     }
     EXPECT_EQ(ours, seen);
-    EXPECT_EQ("cid", r.Header("caller-id"));
-    EXPECT_EQ("Bearer tok", r.Header("Authorization"));
 }
 
-TEST(HttpClient, LargePostBodyGoesOutByteExactWithoutWaitingForContinue) {
+TEST(HttpClient, LargePostGoesOutByteExactWithoutWaitingForContinue) {
     testsupport::ResetServer();
     std::string body(1536 * 1024, '\0');
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 7) % 256);
-    const auto start = std::chrono::steady_clock::now();
-    const Outcome out = Post(Url("/telemetry/large"), body);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
-    EXPECT_EQ(200, out.status);
-    const auto requests = testsupport::Requests("/telemetry/large");
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_EQ(0, requests[0].HeaderCount("Expect"));
-    EXPECT_TRUE(requests[0].body == body) << requests[0].body.size() << " bytes arrived";
+    const auto start = Clock::now();
+    EXPECT_EQ(200, Post(Url("/telemetry/large"), body).status);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(900));
+    EXPECT_TRUE(OnlyRequest("/telemetry/large").body == body);
 }
 
 TEST(HttpClient, GetCarriesNoBodyAndNoContentType) {
     testsupport::ResetServer();
-    const Outcome out = Get(Url("/echo?streamer_id=a-1-2"), {{"caller-id", "x"}, {"X-Empty", ""}});
-    EXPECT_EQ(200, out.status);
-    const auto requests = testsupport::Requests("/echo");
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_EQ("GET", requests[0].method);
-    EXPECT_EQ("/echo?streamer_id=a-1-2", requests[0].path);
-    EXPECT_EQ("", requests[0].body);
-    EXPECT_EQ(0, requests[0].HeaderCount("Content-Type"));
-    EXPECT_EQ(0, requests[0].HeaderCount("Transfer-Encoding"));
-    const std::string length = requests[0].Header("Content-Length");
+    EXPECT_EQ(200, Get(Url("/echo?streamer_id=a-1-2"), {{"X-Empty", ""}}).status);
+    const RecordedRequest r = OnlyRequest("/echo");
+    EXPECT_EQ("GET", r.method);
+    EXPECT_EQ("/echo?streamer_id=a-1-2", r.path);
+    EXPECT_EQ("", r.body);
+    EXPECT_EQ(0, r.HeaderCount("Content-Type"));
+    EXPECT_EQ(0, r.HeaderCount("Transfer-Encoding"));
+    const std::string length = r.Header("Content-Length");
     EXPECT_TRUE(length.empty() || length == "0") << length;
-    EXPECT_EQ("TesselSDK/1.0", requests[0].Header("User-Agent"));
-    EXPECT_EQ(1, requests[0].HeaderCount("X-Empty"));
-    EXPECT_EQ("", requests[0].Header("X-Empty"));
+    EXPECT_EQ(1, r.HeaderCount("X-Empty"));
 }
 
-TEST(HttpClient, NonAsciiBytesReachTheWireUnchanged) {
+TEST(HttpClient, NonAsciiBytesReachTheWireUnchangedAndLinesCannotBeInjected) {
     testsupport::ResetServer();
     // A Latin-1 byte in a header value goes out as that very byte (the double
     // reads header bytes as Latin-1 and reports them as UTF-8); a UTF-8 path
     // goes out percent-encoded as UTF-8.
-    const Outcome out = Get(Url("/echo/caf\xC3\xA9 x"), {{"X-Name", "caf\xE9"}});
-    EXPECT_EQ(200, out.status);
-    const auto requests = testsupport::Requests("/echo");
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_EQ("/echo/caf%C3%A9%20x", requests[0].path);
+    Get(Url("/echo/caf\xC3\xA9 x"), {{"X-Name", "caf\xE9"}, {"X-Lang", "ko\r\nX-Injected: 1"}});
+    const RecordedRequest r = OnlyRequest("/echo");
+    EXPECT_EQ("/echo/caf%C3%A9%20x", r.path);
     // Wine's WinHTTP writes header text as UTF-8, so U+00E9 arrives as two
     // bytes there; a byte widened as a signed char (U+FFE9) would arrive as
     // three ("\xEF\xBF\xA9") or as a replacement.
-    const std::string expected = UnderWine() ? "caf\xC3\x83\xC2\xA9" : "caf\xC3\xA9";
-    EXPECT_EQ(expected, requests[0].Header("X-Name"));
+    EXPECT_EQ(UnderWine() ? "caf\xC3\x83\xC2\xA9" : "caf\xC3\xA9", r.Header("X-Name"));
+    EXPECT_EQ(0, r.HeaderCount("X-Injected"));
+    EXPECT_EQ(0, r.HeaderCount("X-Lang"));
 }
 
-TEST(HttpClient, HeaderValueCannotInjectFurtherLines) {
-    testsupport::ResetServer();
-    Get(Url("/echo"), {{"X-Lang", "ko\r\nX-Injected: 1"}, {"X-Nation", "KR"}});
-    const auto requests = testsupport::Requests("/echo");
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_EQ(0, requests[0].HeaderCount("X-Injected"));
-    EXPECT_EQ(0, requests[0].HeaderCount("X-Lang"));
-    EXPECT_EQ("KR", requests[0].Header("X-Nation"));
-}
-
-TEST(HttpClient, RedirectToAnotherPathIsFollowed) {
+TEST(HttpClient, RedirectsAreHandledAsWinHttpDoes) {
     testsupport::ResetServer();
     Outcome out = Get(Url("/redirect/302?to=/status/201"));
     EXPECT_TRUE(out.result);
     EXPECT_EQ(201, out.status);
-    EXPECT_EQ("status 201", out.body);
 
     // 307 sends the POST again, body and lines included.
-    out = Post(Url("/redirect/307?to=/echo/after-307"), "{\"b\":2}", {{"caller-id", "c"}});
-    EXPECT_EQ(200, out.status);
-    const auto after307 = testsupport::Requests("/echo/after-307");
-    ASSERT_EQ(1u, after307.size());
-    EXPECT_EQ("POST", after307[0].method);
-    EXPECT_EQ("{\"b\":2}", after307[0].body);
-    EXPECT_EQ("c", after307[0].Header("caller-id"));
-    EXPECT_EQ("TesselSDK/1.0", after307[0].Header("User-Agent"));
+    EXPECT_EQ(200, Post(Url("/redirect/307?to=/echo/after-307"), "{\"b\":2}", {{"caller-id", "c"}}).status);
+    const RecordedRequest r = OnlyRequest("/echo/after-307");
+    EXPECT_EQ("POST", r.method);
+    EXPECT_EQ("{\"b\":2}", r.body);
+    EXPECT_EQ("c", r.Header("caller-id"));
+
+    // Wine keeps the dropped body's Content-Length and the double waits for it.
+    if (!UnderWine()) {
+        EXPECT_EQ(200, Post(Url("/redirect/302?to=/echo/after-302"), "{\"a\":1}").status);
+        EXPECT_EQ("GET", OnlyRequest("/echo/after-302").method);
+    }
 
     // A redirect that is not followed reaches the caller as it is.
-    out = Get(Url("/redirect/304?to=/status/201"));
-    EXPECT_EQ(304, out.status);
-}
+    EXPECT_EQ(304, Get(Url("/redirect/304?to=/status/201")).status);
 
-TEST(HttpClient, RedirectOf302TurnsPostIntoGet) {
-    if (UnderWine()) GTEST_SKIP() << "Wine keeps the dropped body's Content-Length and the double waits for it";
-    testsupport::ResetServer();
-    const Outcome out = Post(Url("/redirect/302?to=/echo/after-302"), "{\"a\":1}");
-    EXPECT_EQ(200, out.status);
-    const auto after302 = testsupport::Requests("/echo/after-302");
-    ASSERT_EQ(1u, after302.size());
-    EXPECT_EQ("GET", after302[0].method);
-    EXPECT_EQ("", after302[0].body);
-}
-
-TEST(HttpClient, EndlessRedirectsFailWithoutAResponse) {
-    testsupport::ResetServer();
     testsupport::AddRoute({{"path", "/loop"}, {"status", 302}, {"headers", {{"Location", "/loop"}}}});
-    const Outcome out = Get(Url("/loop"));
+    out = Get(Url("/loop"));
     EXPECT_FALSE(out.result);
     EXPECT_EQ(0, out.status);
     EXPECT_EQ(kHttpFailReceiveResponse, out.body);
-    const size_t hops = testsupport::Requests("/loop").size();
-    EXPECT_GE(hops, 5u);
-    EXPECT_LE(hops, 12u);
+    EXPECT_LE(testsupport::Requests("/loop").size(), 12u);
 }
 
 TEST(HttpClient, TelemetryTimeoutsBoundAServerThatNeverAnswers) {
-    const auto start = std::chrono::steady_clock::now();
+    const auto start = Clock::now();
     Outcome out;
     out.result = HttpPostJson(Url("/hang"), "{}", {}, 500, 500, 1500, 1500, Recorder(out));
-    const auto elapsed = std::chrono::steady_clock::now() - start;
+    const auto elapsed = Clock::now() - start;
     EXPECT_FALSE(out.result);
-    EXPECT_EQ(1, out.calls);
     EXPECT_EQ(0, out.status);
     EXPECT_EQ(kHttpFailReceiveResponse, out.body);
+    // The receive timeout, not a whole second or more beyond it.
     EXPECT_GE(elapsed, std::chrono::milliseconds(1400));
-    EXPECT_LT(elapsed, std::chrono::seconds(5));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(UnderWine() ? 3000 : 2000));
 }
 
 TEST(HttpClient, TimeoutsLimitStallsNotTheWholeExchange) {
     // Ten bytes, 100 ms apart: longer than the receive timeout in total, but
     // never silent for that long.
     Outcome out;
-    out.result = HttpRequest("GET", Url("/slow/100"), "", "", {}, Recorder(out), 500, 500, 700, 700);
-    EXPECT_TRUE(out.result);
+    HttpRequest("GET", Url("/slow/100"), "", "", {}, Recorder(out), 500, 500, 700, 700);
     EXPECT_EQ(200, out.status);
     EXPECT_EQ("ssssssssss", out.body);
 }
 
-TEST(HttpClient, BodyThatStallsGivesStatusAndWhatArrived) {
+TEST(HttpClient, FailureAfterTheHeadersGivesTheStatusAndWhatArrived) {
     // One byte, then two seconds of silence against a 400 ms receive timeout.
     Outcome out;
     out.result = HttpRequest("GET", Url("/slow/2000"), "", "", {}, Recorder(out), 300, 300, 400, 400);
     EXPECT_TRUE(out.result);
     EXPECT_EQ(200, out.status);
     EXPECT_EQ("s", out.body);
+
+    out = Get(Url("/reset"));  // the connection drops mid-body
+    EXPECT_TRUE(out.result);
+    EXPECT_EQ(200, out.status);
+    EXPECT_EQ(std::string(1000, 'x'), out.body);
+}
+
+TEST(HttpClient, TransportFailuresAreStatusZeroWithTheirText) {
+    std::string tls = Url("/echo/tls");
+    tls.replace(0, 4, "https");
+    // The connect step of WinHTTP touches no network: a refused port and a
+    // failed handshake surface when the request is sent, on both transports.
+    for (const std::string& url : {std::string("http://127.0.0.1:1/x"), tls}) {
+        const Outcome out = Get(url);
+        EXPECT_FALSE(out.result) << url;
+        EXPECT_EQ(0, out.status);
+        EXPECT_EQ(kHttpFailSendRequest, out.body);
+    }
+
+    testsupport::ResetServer();
+    const std::string longTarget = "/echo/" + std::string(1018, 'a');  // 1024 characters
+    for (const std::string& url : {Url(longTarget), "http://" + std::string(256, 'h') + "/x",
+                                   std::string("ftp://127.0.0.1/x"), std::string("127.0.0.1/x"), std::string("")}) {
+        const Outcome out = Get(url);
+        EXPECT_FALSE(out.result) << url;
+        EXPECT_EQ(0, out.status);
+        EXPECT_EQ(kHttpFailParseUrl, out.body) << url;
+    }
+    EXPECT_TRUE(testsupport::Requests("/echo").empty());
+    EXPECT_EQ(200, Get(Url(longTarget.substr(0, 1023))).status);
 }
 
 TEST(HttpClient, ProxyComesFromTheEnvironment) {
@@ -276,99 +248,18 @@ TEST(HttpClient, ProxyComesFromTheEnvironment) {
     testsupport::ScopedEnv proxy("http_proxy", testsupport::ServerUrl());
     testsupport::ScopedEnv noProxy("no_proxy");
     testsupport::ScopedEnv noProxyUpper("NO_PROXY");
-    const Outcome out = Get("http://service.tesselsdk.invalid/status/204");
-    EXPECT_EQ(204, out.status);
-    const auto requests = testsupport::Requests("http://service.tesselsdk.invalid");
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_EQ("http://service.tesselsdk.invalid/status/204", requests[0].path);
-}
-
-TEST(HttpClient, RefusedConnectionIsStatusZeroWithAFailureText) {
-    // Port 1 on the loopback: nothing listens there.
-    const Outcome out = Get("http://127.0.0.1:1/x");
-    EXPECT_FALSE(out.result);
-    EXPECT_EQ(1, out.calls);
-    EXPECT_EQ(0, out.status);
-    // The connect step of WinHTTP touches no network; the refusal surfaces
-    // when the request is sent, on both transports.
-    EXPECT_EQ(kHttpFailSendRequest, out.body);
-}
-
-TEST(HttpClient, HttpsToAPlainServerFailsWhileSending) {
-    std::string url = Url("/echo/tls");
-    url.replace(0, 4, "https");
-    const Outcome out = Get(url);
-    EXPECT_FALSE(out.result);
-    EXPECT_EQ(0, out.status);
-    EXPECT_EQ(kHttpFailSendRequest, out.body);
-}
-
-TEST(HttpClient, UrlsTheTransportCannotTakeFailBeforeAnythingIsSent) {
-    testsupport::ResetServer();
-    const std::string longTarget = "/echo/" + std::string(1018, 'a');  // 1024 characters
-    for (const std::string& url : {Url(longTarget), "http://" + std::string(256, 'h') + "/x",
-                                   std::string("ftp://127.0.0.1/x"), std::string("127.0.0.1/x"), std::string("")}) {
-        const Outcome out = Get(url);
-        EXPECT_FALSE(out.result) << url;
-        EXPECT_EQ(1, out.calls);
-        EXPECT_EQ(0, out.status);
-        EXPECT_EQ(kHttpFailParseUrl, out.body) << url;
-    }
-    EXPECT_TRUE(testsupport::Requests("/echo").empty());
-
-    const Outcome justFits = Get(Url(longTarget.substr(0, 1023)));
-    EXPECT_EQ(200, justFits.status) << justFits.body;
-}
-
-TEST(HttpClient, ConnectionDroppedMidBodyGivesStatusAndPartialBody) {
-    const Outcome out = Get(Url("/reset"));
-    EXPECT_TRUE(out.result);
-    EXPECT_EQ(200, out.status);
-    EXPECT_EQ(std::string(1000, 'x'), out.body);
+    EXPECT_EQ(204, Get("http://service.tesselsdk.invalid/status/204").status);
+    EXPECT_EQ("http://service.tesselsdk.invalid/status/204", OnlyRequest("http://service.tesselsdk.invalid").path);
 }
 
 TEST(HttpClient, CompletionRunsOnceOnTheCallingThreadOnEveryPath) {
-    const std::vector<std::string> urls = {Url("/status/200"), Url("/status/404"), "http://127.0.0.1:1/",
-                                           "not a url"};
-    for (const std::string& url : urls) {
+    for (const std::string& url : {Url("/status/404"), std::string("http://127.0.0.1:1/"), std::string("bad")}) {
         const Outcome out = Get(url);
         EXPECT_EQ(1, out.calls) << url;
         EXPECT_EQ(std::this_thread::get_id(), out.thread) << url;
     }
-}
-
-TEST(HttpClient, ThrowingCompletionReachesTheCallerAfterOneCall) {
-    int calls = 0;
-    const auto throwing = [&calls](int, const std::string&) {
-        ++calls;
-        throw std::runtime_error("caller's own failure");
-    };
-    EXPECT_THROW(HttpGet(Url("/status/200"), throwing), std::runtime_error);
-    EXPECT_THROW(HttpGet("bad", throwing), std::runtime_error);
-    EXPECT_EQ(2, calls);
-}
-
-TEST(HttpClient, EmptyCompletionStillSendsTheRequest) {
+    // An empty completion is skipped; the request goes out all the same.
     testsupport::ResetServer();
-    bool result = false;
-    EXPECT_NO_THROW(result = HttpPostJson(Url("/telemetry/std_halyx"), "{}", {}, HttpCompletion()));
-    EXPECT_TRUE(result);
+    EXPECT_TRUE(HttpPostJson(Url("/telemetry/std_halyx"), "{}", {}, HttpCompletion()));
     EXPECT_EQ(1u, testsupport::Requests("/telemetry").size());
-}
-
-TEST(HttpClient, RequestsFromManyThreadsAtOnce) {
-    std::atomic<int> good{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 6; ++t) {
-        threads.emplace_back([&good, t] {
-            for (int i = 0; i < 5; ++i) {
-                const std::string tag = std::to_string(t) + "-" + std::to_string(i);
-                Outcome out;
-                HttpPostJson(Url("/status/202"), tag, {}, Recorder(out));
-                if (out.calls == 1 && out.status == 202 && out.thread == std::this_thread::get_id()) ++good;
-            }
-        });
-    }
-    for (auto& thread : threads) thread.join();
-    EXPECT_EQ(30, good.load());
 }

@@ -8,7 +8,6 @@
 #include "sqm/sqm_gzip.h"
 #include "sqm_test_host.h"
 #include "tesselsdk_endpoints.h"
-#include "test_support.h"
 
 using namespace sqmtest;
 using TesselSDK::SQM;
@@ -18,27 +17,13 @@ namespace {
 
 const char* kBody = R"({"streamer_id":"s","action_type":"END_STREAMING","x":"\u00e9"})";
 
-// A collector that records the nominal back-off of each retry.
-struct RetryRig {
-    FakeHost host;
-    std::unique_ptr<SQM> sqm = MakeCollector(host);
-    std::mutex m;
-    std::vector<long long> delays;
-    RetryRig() {
-        sqm->SetRetryWaitForTesting([this](std::chrono::milliseconds d) {
-            std::lock_guard<std::mutex> lock(m);
-            delays.push_back(d.count());
-            return std::chrono::milliseconds(0);
-        });
-    }
-    void Idle() {
-        ASSERT_TRUE(testsupport_wait([&] { return SqmTestAccess::Impl(*sqm).retries.Running() == 0; }));
-    }
-};
+bool Idle(SQM& sqm) {
+    return testsupport::WaitUntil([&] { return SqmTestAccess::Impl(sqm).retries.Running() == 0; });
+}
 
 }  // namespace
 
-TEST(SqmUpload, UrlRule) {
+TEST(SqmUpload, UrlRuleAndHeaders) {
     using TesselSDK::MetricsUrl;
     EXPECT_EQ(std::string(TESSELSDK_SQM_DEV_URL) + "/virivizar-sqm/v1.0/metrics", MetricsUrl(""));
     EXPECT_EQ("https://m.example/base/v1.0/metrics", MetricsUrl("m.example/base///"));
@@ -47,29 +32,23 @@ TEST(SqmUpload, UrlRule) {
     EXPECT_EQ("https://m.example/v1.0/metrics", MetricsUrl("https://m.example/"));
     EXPECT_EQ("http://127.0.0.1:9/sqm/v1.0/metrics", MetricsUrl("http://127.0.0.1:9/sqm"));
     EXPECT_EQ("https://httpbin.example/v1.0/metrics", MetricsUrl("httpbin.example"));
-}
 
-TEST(SqmUpload, HeadersAndToken) {
     FakeHost host;
     auto sqm = MakeCollector(host);
-    const auto h = SqmTestAccess::Headers(*sqm, "given");
     EXPECT_EQ((TesselSDK::HttpHeaders{{"Authorization", "Bearer given"},
                                       {"Caller-Id", "ZADODADUZUVU-1.0.0"},
                                       {"Content-Encoding", "gzip"},
                                       {"Content-Type", "application/json"}}),
-              h);
+              SqmTestAccess::Headers(*sqm, "given"));
     EXPECT_EQ("Bearer tok", SqmTestAccess::Headers(*sqm, "").at("Authorization"));
     auto callbacks = host.Callbacks();
     callbacks.accessTokenFn = nullptr;
-    auto noToken = MakeCollector(host, EnabledConfig(), callbacks);
-    EXPECT_EQ(0u, SqmTestAccess::Headers(*noToken, "").count("Authorization"));
+    EXPECT_EQ(0u, SqmTestAccess::Headers(*MakeCollector(host, EnabledConfig(), callbacks), "").count("Authorization"));
 }
 
 TEST(SqmUpload, GzipIsARealStream) {
     const std::string empty = TesselSDK::GzipCompress("");
-    ASSERT_GE(empty.size(), 18u);
-    EXPECT_EQ('\x1f', empty[0]);
-    EXPECT_EQ('\x8b', empty[1]);
+    EXPECT_EQ("\x1f\x8b", empty.substr(0, 2));
     EXPECT_EQ("", Gunzip(empty));
     // Larger than one output window, incompressible parts included.
     std::string big;
@@ -82,58 +61,39 @@ TEST(SqmUpload, GzipIsARealStream) {
 }
 
 TEST(SqmUpload, FailedPostsRetryThreeTimesThenDrop) {
-    RetryRig rig;
-    rig.host.Answer({500, 0, 201, 204});
-    SqmTestAccess::Post(*rig.sqm, "END_STREAMING", kBody, 0);
-    rig.Idle();
-    const auto posts = rig.host.Posts();
+    FakeHost host;
+    auto sqm = MakeCollector(host);
+    std::vector<long long> delays;  // nominal back-off of each retry
+    sqm->SetRetryWaitForTesting([&](std::chrono::milliseconds d) {
+        delays.push_back(d.count());  // retries run one after another
+        return std::chrono::milliseconds(0);
+    });
+    host.Answer({500, 0, 201, 204});
+    SqmTestAccess::Post(*sqm, "END_STREAMING", kBody);
+    ASSERT_TRUE(Idle(*sqm));
+    const auto posts = host.Posts();
     ASSERT_EQ(4u, posts.size());
     for (const auto& p : posts) EXPECT_EQ(kBody, p.body);
-    EXPECT_EQ((std::vector<long long>{1000, 2000, 4000}), rig.delays);
-    EXPECT_EQ(1, rig.host.CountLogs(1, "[TesselSDK::SQM] END_STREAMING failed HTTP 500: nope (attempt 1)"));
-    EXPECT_EQ(1, rig.host.CountLogs(1, "failed HTTP 0: nope (attempt 2)"));
-    EXPECT_EQ(1, rig.host.CountLogs(1, "failed HTTP 201: nope (attempt 3)"));
-    EXPECT_EQ(1, rig.host.CountLogs(1, "failed HTTP 204: nope (attempt 4)"));
-    EXPECT_EQ(1, rig.host.CountLogs(2, "[TesselSDK::SQM] END_STREAMING dropped after max retries."));
+    EXPECT_EQ((std::vector<long long>{1000, 2000, 4000}), delays);
+    EXPECT_EQ(1, host.CountLogs(1, "[TesselSDK::SQM] END_STREAMING failed HTTP 500: nope (attempt 1)"));
+    EXPECT_EQ(1, host.CountLogs(1, "failed HTTP 0: nope (attempt 2)"));
+    EXPECT_EQ(1, host.CountLogs(1, "failed HTTP 201: nope (attempt 3)"));
+    EXPECT_EQ(1, host.CountLogs(1, "failed HTTP 204: nope (attempt 4)"));
+    EXPECT_EQ(1, host.CountLogs(2, "[TesselSDK::SQM] END_STREAMING dropped after max retries."));
     // The payload is logged once, re-serialised with UTF-8 kept.
-    EXPECT_EQ(1, rig.host.CountLogs(0, "payload"));
-    EXPECT_EQ(1, rig.host.CountLogs(0, std::string("[TesselSDK::SQM] END_STREAMING payload:\n") +
-                                           R"({"streamer_id":"s","action_type":"END_STREAMING","x":"é"})"));
-}
-
-TEST(SqmUpload, SuccessOnRetryAndRawPayloadAndUnknownName) {
-    RetryRig rig;
-    rig.host.Answer({503});
-    SqmTestAccess::Post(*rig.sqm, nullptr, "not json", 0);
-    rig.Idle();
-    EXPECT_EQ(2u, rig.host.Posts().size());
-    EXPECT_EQ(1, rig.host.CountLogs(0, "[TesselSDK::SQM] UNKNOWN payload (raw):\nnot json"));
-    EXPECT_EQ(1, rig.host.CountLogs(1, "[TesselSDK::SQM] UNKNOWN failed HTTP 503"));
-    EXPECT_EQ(1, rig.host.CountLogs(0, "[TesselSDK::SQM] UNKNOWN: 200: {\"result\":\"ok\"}"));
-    EXPECT_EQ(0, rig.host.CountLogs(2, ""));
-
-    // No POST provider: nothing sent, no retry.
-    FakeHost host;
-    auto callbacks = host.Callbacks();
-    callbacks.httpPostFn = nullptr;
-    auto silent = MakeCollector(host, EnabledConfig(), callbacks);
-    SqmTestAccess::Post(*silent, "END_STREAMING", kBody, 0);
-    EXPECT_EQ(0, SqmTestAccess::Impl(*silent).retries.Running());
     EXPECT_EQ(1, host.CountLogs(0, "payload"));
-}
+    EXPECT_EQ(1, host.CountLogs(0, "[TesselSDK::SQM] END_STREAMING payload:\n"
+                                   R"({"streamer_id":"s","action_type":"END_STREAMING","x":"é"})"));
 
-TEST(SqmUpload, StartAnsweredOnThirdPostMarksItSent) {
-    RetryRig rig;
-    auto& sqm = *rig.sqm;
-    sqm.SetConfig(EnabledConfig(5, 0, 30));
-    rig.host.Answer({500, 500});
-    sqm.OnStreamingStart("p", "");
-    rig.host.AdvanceSeconds(1);
-    sqm.PushWebRTCStatsReport("p", SettledReport().c_str());
-    rig.Idle();
-    ASSERT_EQ(3u, rig.host.PostsOf("START_STREAMING").size());
-    std::lock_guard<std::mutex> lock(SqmTestAccess::Impl(sqm).sessionMutex);
-    EXPECT_TRUE(SqmTestAccess::Impl(sqm).session.startSent);
+    // A success on a retry, a raw payload line and a null record name.
+    host.Answer({503});
+    SqmTestAccess::Post(*sqm, nullptr, "not json");
+    ASSERT_TRUE(Idle(*sqm));
+    EXPECT_EQ(6u, host.Posts().size());
+    EXPECT_EQ(1, host.CountLogs(0, "[TesselSDK::SQM] UNKNOWN payload (raw):\nnot json"));
+    EXPECT_EQ(1, host.CountLogs(1, "[TesselSDK::SQM] UNKNOWN failed HTTP 503"));
+    EXPECT_EQ(1, host.CountLogs(0, "[TesselSDK::SQM] UNKNOWN: 200: {\"result\":\"ok\"}"));
+    EXPECT_EQ(1, host.CountLogs(2, ""));
 }
 
 TEST(SqmUpload, DestroyingWithPendingRetriesPostsNothingMore) {
@@ -155,16 +115,16 @@ TEST(SqmUpload, DestroyingWithPendingRetriesPostsNothingMore) {
         sqm->SetHostCallbacks(callbacks, "1", 2);
         sqm->SetConfig(EnabledConfig());
         sqm->SetRetryWaitForTesting([wait](std::chrono::milliseconds) { return std::chrono::milliseconds(wait); });
-        for (int i = 0; i < 4; ++i) SqmTestAccess::Post(*sqm, "DURING_STREAMING", kBody, 0);
+        for (int i = 0; i < 4; ++i) SqmTestAccess::Post(*sqm, "DURING_STREAMING", kBody);
         const auto before = std::chrono::steady_clock::now();
         sqm.reset();
         destroyed = true;
-        const auto took = std::chrono::steady_clock::now() - before;
         // Sleeping retries are woken; at most the posts in flight are awaited.
-        EXPECT_LT(took, std::chrono::milliseconds(900)) << wait;
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(900)) << wait;
         std::this_thread::sleep_for(std::chrono::milliseconds(wait == 0 ? 50 : 1200));
         EXPECT_EQ(0, postsAfterDestroy.load());
         destroyed = false;
+        std::lock_guard<std::mutex> lock(host.m);
         host.script.clear();
     }
 }
@@ -179,11 +139,9 @@ std::unique_ptr<SQM> WiredCollector(FakeHost& host, const std::string& api) {
                               std::function<void(int, const std::string&)> done) {
         TesselSDK::HttpPostJson(url, body, headers, std::move(done));
     };
-    auto sqm = MakeCollector(host, EnabledConfig(), callbacks);
     auto config = EnabledConfig();
     config.api = api;
-    sqm->SetConfig(config);
-    return sqm;
+    return MakeCollector(host, config, callbacks);
 }
 
 }  // namespace
@@ -191,8 +149,7 @@ std::unique_ptr<SQM> WiredCollector(FakeHost& host, const std::string& api) {
 TEST(SqmUploadWire, BodyIsGzipOfTheRecordWithHeaders) {
     testsupport::ResetServer();
     FakeHost host;
-    auto sqm = WiredCollector(host, testsupport::ServerUrl() + "/sqm/");
-    SqmTestAccess::Post(*sqm, "END_STREAMING", kBody, 0);
+    SqmTestAccess::Post(*WiredCollector(host, testsupport::ServerUrl() + "/sqm/"), "END_STREAMING", kBody);
     const auto reqs = testsupport::Requests("/sqm/");
     ASSERT_EQ(1u, reqs.size());
     EXPECT_EQ("POST", reqs[0].method);
@@ -205,44 +162,36 @@ TEST(SqmUploadWire, BodyIsGzipOfTheRecordWithHeaders) {
     EXPECT_EQ(1, host.CountLogs(0, "[TesselSDK::SQM] END_STREAMING: 200: "));
 
     // Without a configured host the development endpoint is used.
-    testsupport::ResetServer();
-    auto dev = WiredCollector(host, "");
-    SqmTestAccess::Post(*dev, "END_STREAMING", kBody, 0);
+    SqmTestAccess::Post(*WiredCollector(host, ""), "END_STREAMING", kBody);
     EXPECT_EQ(1u, testsupport::Requests("/sqm-dev/virivizar-sqm/v1.0/metrics").size());
 }
 
-TEST(SqmUploadWire, StartSuccessAndServerErrorRetriesOnTheRealClock) {
+TEST(SqmUploadWire, ServerErrorRetriesOnTheRealClock) {
     testsupport::ResetServer();
     testsupport::AddRoute({{"path", "/sqm/v1.0/metrics"}, {"status", 500}, {"body", "busy"}, {"times", 4}});
     FakeHost host;
     auto sqm = WiredCollector(host, testsupport::ServerUrl() + "/sqm");
     sqm->SetRetryWaitForTesting(nullptr);  // the real 1-2-4 s schedule
     const auto t0 = std::chrono::steady_clock::now();
-    SqmTestAccess::Post(*sqm, "DURING_STREAMING", kBody, 0);
-    std::vector<std::chrono::steady_clock::duration> at;
-    ASSERT_TRUE(testsupport_wait(
-        [&] {
-            const auto n = testsupport::Requests("/sqm/").size();
-            while (at.size() < n) at.push_back(std::chrono::steady_clock::now() - t0);
-            return n >= 4;
-        },
-        std::chrono::seconds(12)));
-    ASSERT_TRUE(testsupport_wait([&] { return host.CountLogs(2, "dropped after max retries.") == 1; }));
-    using std::chrono::milliseconds;
-    ASSERT_EQ(4u, at.size());
-    const milliseconds expected[] = {milliseconds(0), milliseconds(1000), milliseconds(3000), milliseconds(7000)};
-    for (int i = 1; i < 4; ++i) {
-        EXPECT_GE(at[i], expected[i] - milliseconds(50)) << i;
-        EXPECT_LT(at[i], expected[i] + milliseconds(900)) << i;
-    }
+    SqmTestAccess::Post(*sqm, "DURING_STREAMING", kBody);
+    // Four posts, 1 + 2 + 4 s apart, then the error line.
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return testsupport::Requests("/sqm/").size() >= 2; }));
+    const auto second = std::chrono::steady_clock::now() - t0;
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return host.CountLogs(2, "dropped after max retries.") == 1; },
+                                       std::chrono::seconds(12)));
+    const auto last = std::chrono::steady_clock::now() - t0;
+    EXPECT_EQ(4u, testsupport::Requests("/sqm/").size());
+    EXPECT_GE(second, std::chrono::milliseconds(950));
+    EXPECT_LT(second, std::chrono::milliseconds(1900));
+    EXPECT_GE(last, std::chrono::milliseconds(6950));
+    EXPECT_LT(last, std::chrono::milliseconds(8500));
     EXPECT_EQ(1, host.CountLogs(1, "failed HTTP 500: busy (attempt 4)"));
 }
 
 TEST(SqmUploadWire, RefusedPortGivesStatusZero) {
     FakeHost host;
     auto sqm = WiredCollector(host, "http://127.0.0.1:1");
-    sqm->SetRetryWaitForTesting([](std::chrono::milliseconds) { return std::chrono::milliseconds(0); });
-    SqmTestAccess::Post(*sqm, "END_STREAMING", kBody, 0);
-    ASSERT_TRUE(testsupport_wait([&] { return host.CountLogs(2, "dropped after max retries.") == 1; }));
+    SqmTestAccess::Post(*sqm, "END_STREAMING", kBody);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return host.CountLogs(2, "dropped after max retries.") == 1; }));
     EXPECT_EQ(4, host.CountLogs(1, "END_STREAMING failed HTTP 0: "));
 }

@@ -29,51 +29,46 @@ using InitializeFn = void (*)(Handle*, void (*)(bool));
 using InitLoggerFn = void (*)();
 using LogFn = void (*)(void*, int, const char*);
 
+#if defined(_WIN32)
+using Module = HMODULE;
+Module Open(const std::string& dir) { return LoadLibraryA((dir + "/tesselsdk.dll").c_str()); }
+void* Symbol(Module m, const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); }
+void Close(Module m) { FreeLibrary(m); }
+std::string BinDir() {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    return fs::path(self).parent_path().string();
+}
+#else
+using Module = void*;
+Module Open(const std::string& dir) { return dlopen((dir + "/libtesselsdk.so").c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* Symbol(Module m, const char* name) { return dlsym(m, name); }
+void Close(Module m) { dlclose(m); }
+std::string BinDir() {
+    const char* dir = std::getenv("TESSELSDK_TEST_BIN_DIR");
+    return dir ? dir : ".";
+}
+#endif
+
+// The built library, loaded late and unloaded on request or at the end of the scope.
 class Library {
 public:
-    Library() {
-#if defined(_WIN32)
-        char self[MAX_PATH] = {};
-        GetModuleFileNameA(nullptr, self, MAX_PATH);
-        const std::string path = (fs::path(self).parent_path() / "tesselsdk.dll").string();
-        module_ = LoadLibraryA(path.c_str());
-#else
-        const char* dir = std::getenv("TESSELSDK_TEST_BIN_DIR");
-        const std::string path = std::string(dir ? dir : ".") + "/libtesselsdk.so";
-        module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-    }
+    Library() : module_(Open(BinDir())) {}
     ~Library() { Unload(); }
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
-
     bool Loaded() const { return module_ != nullptr; }
-
     template <typename Fn>
     Fn Get(const char* name) const {
-#if defined(_WIN32)
-        return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
-#else
-        return reinterpret_cast<Fn>(dlsym(module_, name));
-#endif
+        return reinterpret_cast<Fn>(Symbol(module_, name));
     }
-
     void Unload() {
-        if (module_ == nullptr) return;
-#if defined(_WIN32)
-        FreeLibrary(module_);
-#else
-        dlclose(module_);
-#endif
+        if (module_ != nullptr) Close(module_);
         module_ = nullptr;
     }
 
 private:
-#if defined(_WIN32)
-    HMODULE module_ = nullptr;
-#else
-    void* module_ = nullptr;
-#endif
+    Module module_;
 };
 
 std::string DataFolder() {
