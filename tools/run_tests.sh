@@ -24,7 +24,7 @@ configure() {
   local common=(-S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELSDK_LOCAL_ENDPOINTS=ON)
   case $lane in
     linux)   cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18480 -DTESSELSDK_BUILD_BENCH=ON ;;
-    windows) cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18481 \
+    windows) cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18481 -DCMAKE_BUILD_TYPE=Release \
                -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
     asan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18482 -DTESSELSDK_SANITIZE=address,undefined \
                -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
