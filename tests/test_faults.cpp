@@ -73,6 +73,16 @@ protected:
         return ok;
     }
 
+    // An object initialised from `config`.
+    testsupport::LogicPtr InitializedWith(const nlohmann::json& config) {
+        AddRoute({{"path", testsupport::LiveConfigPath()}, {"status", 200}, {"body", config.dump()}});
+        auto logic = MakeLogic();
+        bool initialized = false;
+        logic->Initialize([&](bool ok) { initialized = ok; });
+        EXPECT_TRUE(initialized);
+        return logic;
+    }
+
     ScopedEnv gate_{"streaming_yn", "y"};
     ScopedEnv env_{"ENV"};
     ScopedEnv game_{"game_id", "FAULTGAME"};
@@ -133,13 +143,7 @@ TEST_F(Faults, TurnServiceFaultsReachTheHostAsFailures) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.turn);
         if (!c.route.is_null()) AddRoute(c.route);
-        AddRoute({{"path", testsupport::LiveConfigPath()},
-                  {"status", 200},
-                  {"body", Config(c.turn, kRefused, kRefused).dump()}});
-        auto logic = MakeLogic();
-        bool initialized = false;
-        logic->Initialize([&](bool ok) { initialized = ok; });
-        ASSERT_TRUE(initialized);
+        auto logic = InitializedWith(Config(c.turn, kRefused, kRefused));
 
         int calls = 0;
         bool ok = !c.ok;
@@ -161,13 +165,7 @@ TEST_F(Faults, TurnServiceFaultsReachTheHostAsFailures) {
 
 TEST_F(Faults, NotificationAndTelemetryFaultsAreLoggedAndShutdownStaysBounded) {
     AddRoute({{"prefix", "/telemetry/"}, {"status", 500}, {"body", "storm"}});
-    AddRoute({{"path", testsupport::LiveConfigPath()},
-              {"status", 200},
-              {"body", Config(kRefused, kRefused, kRefused).dump()}});
-    auto logic = MakeLogic();
-    bool initialized = false;
-    logic->Initialize([&](bool ok) { initialized = ok; });
-    ASSERT_TRUE(initialized);
+    auto logic = InitializedWith(Config(kRefused, kRefused, kRefused));
     LogWindow log;
 
     logic->SendMobileNotify("key", "{\"a\":1}", "ko");
@@ -184,13 +182,7 @@ TEST_F(Faults, MetricsStormAndRefusedPortsDoNotHoldTheHost) {
     AddRoute({{"prefix", "/sqm-storm/"}, {"status", 500}, {"body", "storm"}});
     for (const std::string& metrics : {ServerUrl() + "/sqm-storm", std::string(kRefused)}) {
         SCOPED_TRACE(metrics);
-        AddRoute({{"path", testsupport::LiveConfigPath()},
-                  {"status", 200},
-                  {"body", Config(kRefused, kRefused, metrics).dump()}});
-        auto logic = MakeLogic();
-        bool initialized = false;
-        logic->Initialize([&](bool ok) { initialized = ok; });
-        ASSERT_TRUE(initialized);
+        auto logic = InitializedWith(Config(kRefused, kRefused, metrics));
         logic->HandleStreamingStarted("p", "wifi");
         // Garbage statistics are read without effect; a real report makes START due (and fail).
         logic->PushWebRTCStatsReport("p", "{\"stats\":[{\"type\":\"codec\",\"members\":7}]}");

@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::DataFolder;
+
 const char kBanner[] = "<<<<< ---------------- TesselSDK Logger Initialized ---------------- >>>>>";
 
 // True when `text` has the shape of `pattern`, in which '#' stands for a digit.
@@ -32,15 +34,6 @@ bool HasShape(const std::string& text, const std::string& pattern) {
     return true;
 }
 
-// The user's local data folder as the test environment defines it.
-std::string DataFolder() {
-#if defined(_WIN32)
-    const char* dir = std::getenv("LOCALAPPDATA");
-#else
-    const char* dir = std::getenv("XDG_DATA_HOME");
-#endif
-    return dir ? dir : "";
-}
 
 // "LEVEL|message" of each line in the log line format; other lines as they are.
 std::vector<std::string> Entries(const std::string& path) {

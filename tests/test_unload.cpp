@@ -22,6 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::DataFolder;
+
 struct Handle;
 using CreateFn = Handle* (*)(const char*, int);
 using HandleFn = void (*)(Handle*);
@@ -71,14 +73,6 @@ private:
     Module module_;
 };
 
-std::string DataFolder() {
-#if defined(_WIN32)
-    const char* dir = std::getenv("LOCALAPPDATA");
-#else
-    const char* dir = std::getenv("XDG_DATA_HOME");
-#endif
-    return dir ? dir : "";
-}
 
 // True when some log file of the folder holds `text`.
 bool LogFolderHolds(const fs::path& folder, const std::string& text) {

@@ -241,6 +241,15 @@ std::vector<std::string> ReadLines(const std::string& path) {
     return lines;
 }
 
+std::string DataFolder() {
+#if defined(_WIN32)
+    const char* dir = std::getenv("LOCALAPPDATA");
+#else
+    const char* dir = std::getenv("XDG_DATA_HOME");
+#endif
+    return dir ? dir : "";
+}
+
 bool UnderWine() {
 #if defined(_WIN32)
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");

@@ -65,6 +65,10 @@ private:
 std::string ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
 
+// The user's local data folder (the log files' base) as the test environment
+// defines it: LOCALAPPDATA on Windows, XDG_DATA_HOME elsewhere.
+std::string DataFolder();
+
 // True when the program runs under Wine (whose WinHTTP differs from Windows'
 // in a few places; the tests that meet them say where).
 bool UnderWine();
