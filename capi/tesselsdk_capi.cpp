@@ -26,6 +26,21 @@ void Guarded(Fn&& fn) noexcept {
     }
 }
 
+// The answer of a URL getter, kept in a per-thread text of that getter's own
+// (each instantiation has its own) until the next call on the same thread.
+template <std::string (LinkLogic::*Getter)()>
+const char* PerThreadText(TesselSDKHandle* handle) {
+    const char* result = kEmpty;
+    Guarded([&] {
+        LinkLogic* logic = LogicOf(handle);
+        if (!logic) return;
+        thread_local std::string text;
+        text = (logic->*Getter)();
+        result = text.c_str();
+    });
+    return result;
+}
+
 }  // namespace
 
 extern "C" {
@@ -120,27 +135,11 @@ void TesselSDK_PushWebRTCStatsReport(TesselSDKHandle* handle, const char* player
 }
 
 const char* TesselSDK_GetWindowsEventsApiUrl(TesselSDKHandle* handle) {
-    const char* result = kEmpty;
-    Guarded([&] {
-        LinkLogic* logic = LogicOf(handle);
-        if (!logic) return;
-        thread_local std::string text;
-        text = logic->GetWindowsEventsApiUrl();
-        result = text.c_str();
-    });
-    return result;
+    return PerThreadText<&LinkLogic::GetWindowsEventsApiUrl>(handle);
 }
 
 const char* TesselSDK_GetEventApiUrl(TesselSDKHandle* handle) {
-    const char* result = kEmpty;
-    Guarded([&] {
-        LinkLogic* logic = LogicOf(handle);
-        if (!logic) return;
-        thread_local std::string text;
-        text = logic->GetEventApiUrl();
-        result = text.c_str();
-    });
-    return result;
+    return PerThreadText<&LinkLogic::GetEventApiUrl>(handle);
 }
 
 void TesselSDK_InitLogger(void) {
