@@ -82,9 +82,12 @@ TEST(LogLine, StampLevelAndMessage) {
     EXPECT_EQ("[987-12-31 23:59:59.000] [INFO] x", Logger::FormatLineAt(0, "x", MakeTm(987, 12, 31, 23, 59, 59), 0));
 
     // Now, in local time.
-    const std::time_t before = std::time(nullptr);
+    // std::time reads a coarse clock that may trail the precise one by a
+    // tick, so the bounds come from the same clock the logger reads.
+    const auto secondsNow = [] { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); };
+    const std::time_t before = secondsNow();
     const std::string line = Logger::FormatLine(2, "now");
-    const std::time_t after = std::time(nullptr);
+    const std::time_t after = secondsNow();
     bool matches = false;
     for (std::time_t s = before; s <= after; ++s) {
         char stamp[32];

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -75,18 +76,23 @@ TEST(AsciiHelpers, MapOnlyAsciiAndLeaveHighBytes) {
     EXPECT_FALSE(AsciiIsAlnum('\xAA'));
 }
 
+namespace {
+// std::time reads a coarse clock that may trail the precise one by a tick.
+std::time_t PreciseSecondsNow() { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); }
+}  // namespace
+
 TEST(Clock, EpochMillisecondsAndUtcTimestamp) {
-    const long long before = static_cast<long long>(std::time(nullptr)) * 1000;
+    const long long before = static_cast<long long>(PreciseSecondsNow()) * 1000;
     const long long now = NowEpochMs();
-    const long long after = (static_cast<long long>(std::time(nullptr)) + 1) * 1000;
+    const long long after = (static_cast<long long>(PreciseSecondsNow()) + 1) * 1000;
     EXPECT_GE(now, before);
     EXPECT_LT(now, after);
 
     EXPECT_EQ("2026.12.06  03.18.06", FormatUtcTimestamp(1796527086));
     EXPECT_EQ("2000.02.29  23.59.59", FormatUtcTimestamp(951868799));
-    const std::time_t first = std::time(nullptr);
+    const std::time_t first = PreciseSecondsNow();
     const std::string text = GetUtcTimestamp();
-    const std::time_t last = std::time(nullptr);
+    const std::time_t last = PreciseSecondsNow();
     bool matches = false;
     for (std::time_t t = first; t <= last; ++t) matches = matches || text == FormatUtcTimestamp(t);
     EXPECT_TRUE(matches) << text;
