@@ -28,8 +28,4 @@ nlohmann::ordered_json BuildGaData(const std::string& gameId, int geType, const 
     return ga;
 }
 
-std::string GaDataText(const nlohmann::ordered_json& gaData) {
-    return gaData.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
 }  // namespace TesselSDK

@@ -14,8 +14,4 @@ std::string ShortenPcName(const std::string& hostName);
 // this order; probes the host name, the clock and the graphics adapter.
 nlohmann::ordered_json BuildGaData(const std::string& gameId, int geType, const std::string& streamerId);
 
-// Compact text of the block. Bytes that are not valid UTF-8 are replaced
-// by U+FFFD rather than failing the serialisation.
-std::string GaDataText(const nlohmann::ordered_json& gaData);
-
 }  // namespace TesselSDK

@@ -11,6 +11,7 @@
 #include "net/http_client.h"
 #include "platform/account.h"
 #include "platform/sentry_glue.h"
+#include "util/json_text.h"
 #include "util/text.h"
 
 namespace TesselSDK {
@@ -131,7 +132,7 @@ void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
 
     const std::string memberNo = GetEnvVar("member_no");
     const std::string gameId = GetEnvVar("game_id");
-    const std::string gaText = GaDataText(BuildGaData(gameId, geType, streamerId));
+    const std::string gaText = CompactJsonText(BuildGaData(gameId, geType, streamerId));
     const std::string gaBase64 = Base64Encode(gaText);
     LogMessage(kLogDebug, "===== WebSocket Connection Parameters =====");
     LogMessage(kLogDebug, "  StreamerId: " + streamerId);

@@ -58,8 +58,4 @@ std::size_t SampleCap(const SqmConfig& config) {
     return static_cast<std::size_t>(cap);
 }
 
-std::string CompactText(const nlohmann::ordered_json& record) {
-    return record.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
 }  // namespace TesselSDK

@@ -127,7 +127,4 @@ std::size_t SampleCap(const SqmConfig& config);
 // Upload URL for the configured metrics host ("" selects the development endpoint).
 std::string MetricsUrl(const std::string& api);
 
-// The compact JSON text of a record; invalid UTF-8 is replaced, never thrown.
-std::string CompactText(const nlohmann::ordered_json& record);
-
 }  // namespace TesselSDK

@@ -5,6 +5,7 @@
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
+#include "util/json_text.h"
 
 namespace TesselSDK {
 namespace {
@@ -127,7 +128,7 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
     Json record = BuildEnvelope(player, "END_STREAMING");
     record["action_data"] = std::move(actionData);
     const HttpHeaders headers = BuildRequestHeaders(token);
-    PostMetrics("END_STREAMING", CompactText(record), headers, 0, nullptr);
+    PostMetrics("END_STREAMING", CompactJsonText(record), headers, 0, nullptr);
 }
 
 void SQM::MarkPlayerConnected() {
@@ -180,7 +181,7 @@ SqmPendingSend SQM::BuildDuringBatch(SteadyTime now) {
     s.droppingSamples = false;
 
     result.ready = true;
-    result.body = CompactText(record);
+    result.body = CompactJsonText(record);
     s.accessToken = p.accessTokenFn ? p.accessTokenFn() : std::string();
     result.headers = BuildRequestHeaders(s.accessToken);
     return result;

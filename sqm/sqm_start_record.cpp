@@ -4,6 +4,7 @@
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
+#include "util/json_text.h"
 #include "sqm/sqm_text.h"
 
 namespace TesselSDK {
@@ -158,7 +159,7 @@ SqmPendingSend SQM::BuildStartStreaming() {
 
     s.duringGateMs = now;
     result.ready = true;
-    result.body = CompactText(record);
+    result.body = CompactJsonText(record);
     result.generation = s.generation;
     s.accessToken = p.accessTokenFn ? p.accessTokenFn() : std::string();
     result.headers = BuildRequestHeaders(s.accessToken);

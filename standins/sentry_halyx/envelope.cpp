@@ -1,20 +1,13 @@
 #include "standins/sentry_halyx/envelope.h"
 
 #include "standins/sentry_halyx/uuid_time.h"
+#include "util/json_text.h"
 
 namespace SentryHalyx {
 
 const char* const kClientName = "sentry.native.halyx";
 const char* const kClientVersion = "0.8.3";
 const char* const kEnvelopeContentType = "application/x-sentry-envelope";
-
-namespace {
-
-std::string Dump(const nlohmann::ordered_json& json) {
-    return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
-}  // namespace
 
 void PrepareEvent(nlohmann::ordered_json& event, const EventScope& scope) {
     if (!event.is_object()) event = nlohmann::ordered_json::object();
@@ -47,9 +40,9 @@ std::string SerializeEnvelope(const nlohmann::ordered_json& event, const std::st
     header["dsn"] = dsn;
     header["sent_at"] = TimestampNow();
 
-    const std::string payload = Dump(event);
+    const std::string payload = TesselSDK::CompactJsonText(event);
     nlohmann::ordered_json itemHeader = {{"type", "event"}, {"length", payload.size()}};
-    return Dump(header) + "\n" + Dump(itemHeader) + "\n" + payload;
+    return TesselSDK::CompactJsonText(header) + "\n" + TesselSDK::CompactJsonText(itemHeader) + "\n" + payload;
 }
 
 }  // namespace SentryHalyx
