@@ -2,15 +2,21 @@
 
 namespace TesselSDK {
 
-std::string WithTrailingSeparator(const std::string& base) {
-    if (base.empty() || base.back() == '/' || base.back() == '\\') return base;
-    return base + "/";
-}
+namespace {
 
+// A value that becomes part of a folder name, made unable to leave its
+// folder: '/', '\' and ':' become '_'.
 std::string ReplacePathSeparators(std::string value) {
     for (char& c : value)
         if (c == '/' || c == '\\' || c == ':') c = '_';
     return value;
+}
+
+}  // namespace
+
+std::string WithTrailingSeparator(const std::string& base) {
+    if (base.empty() || base.back() == '/' || base.back() == '\\') return base;
+    return base + "/";
 }
 
 std::string SafeFolderName(const std::string& value) {

@@ -71,6 +71,34 @@ std::string ComposeLine(const char* stamp, std::size_t stampLength, int millis, 
     return line;
 }
 
+// Whole lines from the time of a log call. The stamp up to the seconds
+// changes once a second: the cache keeps the one it made last.
+class LineFormatter {
+public:
+    std::string Line(long long epochMs, int level, const std::string& message) {
+        const long long second = epochMs / 1000;
+        if (second != second_) {
+            std::tm local{};
+            BreakDownLocal(static_cast<std::time_t>(second), local);
+            stampLength_ = FormatStampToSeconds(local, stamp_);
+            second_ = second;
+        }
+        return ComposeLine(stamp_, stampLength_, static_cast<int>(epochMs % 1000), level, message);
+    }
+
+private:
+    long long second_ = -1;
+    char stamp_[kStampCapacity] = {};
+    std::size_t stampLength_ = 0;
+};
+
+// One log call as queued: the line is formatted by the writer.
+struct QueuedLine {
+    long long epochMs;
+    int level;
+    std::string message;
+};
+
 }  // namespace
 
 struct Logger::State {
@@ -83,7 +111,7 @@ struct Logger::State {
     // Leaf lock: guards `queue`; `running` changes only while it is held.
     std::mutex queueMutex;
     std::condition_variable wake;
-    std::deque<std::string> queue;
+    std::deque<QueuedLine> queue;
     std::atomic<bool> running{false};
 };
 
@@ -145,18 +173,22 @@ void Logger::Stop() {
     }
 }
 
-void Logger::Log(int level, const std::string& message) {
+void Logger::Log(int level, std::string_view message) {
     State& s = *state_;
     if (!s.running.load(std::memory_order_acquire)) return;
     try {
-        std::string line = FormatLine(level, message);
+        QueuedLine entry{NowEpochMs(), level, std::string(message)};
+        bool wasEmpty = false;
         {
             std::lock_guard<std::mutex> lock(s.queueMutex);
             if (!s.running.load(std::memory_order_relaxed)) return;
             if (s.queue.size() >= kMaxQueuedLines) s.queue.pop_front();
-            s.queue.push_back(std::move(line));
+            wasEmpty = s.queue.empty();
+            s.queue.push_back(std::move(entry));
         }
-        s.wake.notify_one();
+        // The writer only waits for lines while the queue is empty, so only
+        // the first line of a batch needs to wake it.
+        if (wasEmpty) s.wake.notify_one();
     } catch (...) {
     }
 }
@@ -171,39 +203,35 @@ std::string Logger::CurrentLogFilePath() const {
 void Logger::WriterLoop(const std::string& path) {
     State& s = *state_;
     try {
-        std::deque<std::string> batch;
+        LineFormatter formatter;
+        std::deque<QueuedLine> batch;
         std::unique_lock<std::mutex> lock(s.queueMutex);
-        while (s.running.load()) {
+        for (;;) {
             s.wake.wait_for(lock, kWriterWait, [&s] { return !s.queue.empty() || !s.running.load(); });
-            if (s.queue.empty()) continue;
-
-            // Open first, take the lines after: a folder that cannot be opened
-            // loses no line; they wait (capped) for the next attempt.
-            lock.unlock();
-            LogFile file{OpenLogFileForAppend(path)};
-            lock.lock();
-            if (!file) {
-                s.wake.wait_for(lock, kWriterWait, [&s] { return !s.running.load(); });
-                continue;
+            // Once stopped, no line can be queued any more: this round writes
+            // what is left, with one more try to open the file, and ends.
+            const bool last = !s.running.load();
+            if (!s.queue.empty()) {
+                // Open first, take the lines after: a folder that cannot be
+                // opened loses no line; they wait (capped) for the next attempt.
+                lock.unlock();
+                LogFile file{OpenLogFileForAppend(path)};
+                lock.lock();
+                if (file) {
+                    batch.swap(s.queue);
+                    lock.unlock();
+                    for (const QueuedLine& entry : batch) {
+                        WriteLine(file.get(), formatter.Line(entry.epochMs, entry.level, entry.message));
+                    }
+                    batch.clear();
+                    file.reset();
+                    lock.lock();
+                } else if (!last) {
+                    s.wake.wait_for(lock, kWriterWait, [&s] { return !s.running.load(); });
+                }
             }
-            batch.swap(s.queue);
-            lock.unlock();
-            for (const std::string& line : batch) WriteLine(file.get(), line);
-            batch.clear();
-            file.reset();
-            lock.lock();
+            if (last) return;
         }
-
-        // Stopped: write what was queued before the stop. No line can be
-        // queued any more.
-        if (s.queue.empty()) return;
-        lock.unlock();
-        LogFile file{OpenLogFileForAppend(path)};
-        if (!file) return;
-        lock.lock();
-        batch.swap(s.queue);
-        lock.unlock();
-        for (const std::string& line : batch) WriteLine(file.get(), line);
     } catch (...) {
         // Nothing may leave the thread.
     }
@@ -229,21 +257,7 @@ std::string Logger::FormatLineAt(int level, const std::string& message, const st
 }
 
 std::string Logger::FormatLine(int level, const std::string& message) {
-    // The stamp up to the seconds changes once a second: each thread keeps
-    // the one it made last.
-    thread_local long long cachedSecond = -1;
-    thread_local char cachedStamp[kStampCapacity];
-    thread_local std::size_t cachedLength = 0;
-
-    const long long nowMs = NowEpochMs();
-    const long long second = nowMs / 1000;
-    if (second != cachedSecond) {
-        std::tm local{};
-        BreakDownLocal(static_cast<std::time_t>(second), local);
-        cachedLength = FormatStampToSeconds(local, cachedStamp);
-        cachedSecond = second;
-    }
-    return ComposeLine(cachedStamp, cachedLength, static_cast<int>(nowMs % 1000), level, message);
+    return LineFormatter().Line(NowEpochMs(), level, message);
 }
 
 std::string Logger::BuildLogFilePath() {

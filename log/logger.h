@@ -1,4 +1,4 @@
-// Process-wide file logger: callers format and queue, one writer thread appends.
+// Process-wide file logger: callers queue, one writer thread formats and appends.
 //
 // The singleton is created on first use and never destroyed, so it may be
 // called from any thread at any time, also while the process exits or after
@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace TesselSDK {
 
@@ -26,9 +27,9 @@ public:
     // Stops a running logger; every line logged before returns is in the file
     // (when the file can be opened). Never throws.
     void Stop();
-    // Formats and queues one line while the logger runs; dropped otherwise.
-    // Callable from any thread. Never throws.
-    void Log(int level, const std::string& message);
+    // Queues one line, stamped with the time of the call, while the logger
+    // runs; dropped otherwise. Callable from any thread. Never throws.
+    void Log(int level, std::string_view message);
 
     bool IsRunning() const;
     // Path of the file of the current (or last) start; empty before the first Init.
@@ -53,8 +54,9 @@ private:
     State* state_;
 };
 
-// The SDK core's log call. `message` must not be null.
+// The SDK core's log call. A null `message` logs an empty one.
 void LogMessage(int level, const char* message);
+// The text ends at its first NUL.
 inline void LogMessage(int level, const std::string& message) { LogMessage(level, message.c_str()); }
 
 }  // namespace TesselSDK

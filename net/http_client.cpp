@@ -1,6 +1,5 @@
 #include "net/http_client.h"
 
-#include <exception>
 #include <utility>
 
 #include "net/http_header_lines.h"

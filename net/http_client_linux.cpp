@@ -3,7 +3,6 @@
 // texts), one easy handle per request and per redirect hop.
 #include <curl/curl.h>
 
-#include <cctype>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -17,6 +16,7 @@
 #include "net/http_transfer_limits.h"
 #include "net/http_transport.h"
 #include "net/http_url.h"
+#include "util/text.h"
 
 namespace TesselSDK {
 namespace {
@@ -53,9 +53,7 @@ struct Hop {
     std::string redirectUrl;
     bool callbackFailed = false;
     // Stall watch: armed once the connection stands (connect timeout before).
-    long long stallMs = 0;
     bool connected = false;
-    bool stalled = false;
     std::chrono::steady_clock::time_point lastActivity;
     curl_off_t lastDown = 0;
     curl_off_t lastUp = 0;
@@ -112,7 +110,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 
 std::string HeaderName(const std::string& line) {
     std::string name = line.substr(0, line.find(':'));
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : name) c = AsciiToLower(c);
     return name;
 }
 
@@ -188,7 +186,6 @@ bool Configure(CURL* curl, Hop& hop, const std::string& method, const std::strin
     set(curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody));
     set(curl_easy_setopt(curl, CURLOPT_WRITEDATA, &hop));
     set(curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeoutMs)));
-    hop.stallMs = limits.stallMs;
     set(curl_easy_setopt(curl, CURLOPT_PREREQFUNCTION, &OnConnected));
     set(curl_easy_setopt(curl, CURLOPT_PREREQDATA, &hop));
     set(curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress));
@@ -209,8 +206,8 @@ bool Configure(CURL* curl, Hop& hop, const std::string& method, const std::strin
 // Runs one transfer to its end. curl_easy_perform wakes only about once a
 // second while the connection is idle, which stretches a 1.5 s stall limit to
 // 2 s; this loop sleeps exactly until the stall deadline (or earlier when
-// libcurl has a timer of its own due) and aborts there.
-CURLcode Drive(CURL* curl, Hop& hop) {
+// libcurl has a timer of its own due) and aborts there with a timeout.
+CURLcode Drive(CURL* curl, const Hop& hop, long long stallMs) {
     struct MultiCleanup {
         void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
     };
@@ -230,12 +227,10 @@ CURLcode Drive(CURL* curl, Hop& hop) {
             break;
         }
         int waitMs = 1000;
-        if (hop.connected && hop.stallMs > 0) {
+        if (hop.connected && stallMs > 0) {
             const auto idle = std::chrono::steady_clock::now() - hop.lastActivity;
-            const long long left =
-                hop.stallMs - std::chrono::duration_cast<std::chrono::milliseconds>(idle).count();
+            const long long left = stallMs - std::chrono::duration_cast<std::chrono::milliseconds>(idle).count();
             if (left <= 0) {
-                hop.stalled = true;
                 code = CURLE_OPERATION_TIMEDOUT;
                 break;
             }
@@ -262,7 +257,7 @@ HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& part
     if (!Configure(curl.get(), hop, method, url, body, headers, limits)) {
         return HttpTransportFailure(kHttpFailOpenRequest);
     }
-    hop.code = Drive(curl.get(), hop);
+    hop.code = Drive(curl.get(), hop, limits.stallMs);
     if (hop.callbackFailed) throw std::bad_alloc();
 
     if (hop.headersDone) {
@@ -278,7 +273,7 @@ HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& part
     }
     if (hop.code == CURLE_OK) return HttpTransportFailure(kHttpFailReceiveResponse);
     if (IsSendStageFailure(hop.code)) return HttpTransportFailure(kHttpFailSendRequest);
-    if (hop.code == CURLE_OPERATION_TIMEDOUT || hop.stalled) {
+    if (hop.code == CURLE_OPERATION_TIMEDOUT) {
         // A stall before the whole request went out is a send failure, as it
         // is for WinHttpSendRequest; afterwards the wait for the answer failed.
         curl_off_t uploaded = 0;
@@ -308,13 +303,13 @@ HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
         HttpTransportResult result = Exchange(method, parts, *body, headers.get(), limits, hop);
         // A response cut short after its headers is delivered as it is.
         if (!result.received || hop.code != CURLE_OK) return result;
-        const RedirectPlan plan = PlanRedirect(result.status, method, parts.secure, hop.redirectUrl);
+        RedirectPlan plan = PlanRedirect(result.status, method, parts.secure, hop.redirectUrl);
         if (plan.action == RedirectAction::Deliver) return result;
         if (plan.action == RedirectAction::Fail || redirects >= kHttpMaxRedirects) {
             return HttpTransportFailure(kHttpFailReceiveResponse);
         }
-        if (!SplitHttpUrl(hop.redirectUrl, parts)) return HttpTransportFailure(kHttpFailReceiveResponse);
-        method = plan.method;
+        parts = std::move(plan.target);
+        method = std::move(plan.method);
         if (!plan.keepBody) body = &noBody;
     }
 }

@@ -9,6 +9,7 @@
 #include "net/http_client.h"
 #include "net/http_text_widen.h"
 #include "net/http_transport.h"
+#include "net/http_url.h"
 
 namespace TesselSDK {
 namespace {
@@ -37,9 +38,11 @@ std::string ReadBody(HINTERNET request) {
     for (;;) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available) || available == 0) break;
-        std::vector<char> buffer(static_cast<size_t>(available) + 1, '\0');
+        const size_t used = body.size();
+        body.resize(used + available);
         DWORD read = 0;
-        if (WinHttpReadData(request, buffer.data(), available, &read)) body.append(buffer.data(), read);
+        if (!WinHttpReadData(request, &body[used], available, &read)) read = 0;
+        body.resize(used + read);
     }
     return body;
 }
@@ -50,8 +53,9 @@ HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
     // URLs are widened from UTF-8 (header bytes are zero-extended below), so
     // non-ASCII text reaches the wire as the caller wrote it.
     const std::wstring url = ToWide(WidenUrl(request.url));
-    std::vector<wchar_t> host(256, L'\0');
-    std::vector<wchar_t> path(1024, L'\0');
+    // Room for the longest parts SplitHttpUrl accepts and the terminating NUL.
+    std::vector<wchar_t> host(kHttpMaxHostUnits + 1, L'\0');
+    std::vector<wchar_t> path(kHttpMaxPathUnits + 1, L'\0');
     URL_COMPONENTS components;
     ZeroMemory(&components, sizeof(components));
     components.dwStructSize = sizeof(components);

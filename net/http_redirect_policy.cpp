@@ -1,6 +1,6 @@
 #include "net/http_redirect_policy.h"
 
-#include "net/http_url.h"
+#include <utility>
 
 namespace TesselSDK {
 
@@ -23,6 +23,7 @@ RedirectPlan PlanRedirect(int status, const std::string& method, bool fromSecure
         plan.method = "GET";
         plan.keepBody = false;
     }
+    plan.target = std::move(target);
     return plan;
 }
 

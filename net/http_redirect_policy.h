@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "net/http_url.h"
+
 namespace TesselSDK {
 
 // Redirects followed for one request before it fails.
@@ -19,6 +21,7 @@ struct RedirectPlan {
     RedirectAction action = RedirectAction::Deliver;
     std::string method;  // method of the next request (Follow)
     bool keepBody = false;  // whether the next request carries the body again
+    HttpUrlParts target;  // where the next request goes (Follow)
 };
 
 // status: the response's status; method: the method just sent; fromSecure:

@@ -1,9 +1,9 @@
 #include "net/http_url.h"
 
-#include <cctype>
 #include <utility>
 
 #include "net/http_text_widen.h"
+#include "util/text.h"
 
 namespace TesselSDK {
 namespace {
@@ -12,7 +12,7 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
     std::size_t i = 0;
     for (; prefix[i] != '\0'; ++i) {
         if (i >= text.size()) return false;
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+        if (AsciiToLower(text[i]) != prefix[i]) return false;
     }
     return true;
 }
@@ -29,17 +29,10 @@ bool ParsePort(const std::string& digits, int& port) {
     return true;
 }
 
-void AppendEscaped(std::string& out, unsigned char byte) {
-    static const char kHex[] = "0123456789ABCDEF";
-    out.push_back('%');
-    out.push_back(kHex[byte >> 4]);
-    out.push_back(kHex[byte & 0x0F]);
-}
-
-bool IsUnsafeAscii(char16_t c) {
+bool IsUnsafeAscii(unsigned char c) {
     if (c <= 0x20 || c == 0x7F) return true;
     switch (c) {
-        case u'"': case u'<': case u'>': case u'\\': case u'^': case u'`': case u'{': case u'|': case u'}':
+        case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
             return true;
         default:
             return false;
@@ -104,35 +97,25 @@ bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts) {
 
 std::string EscapeRequestTarget(const std::string& pathAndQuery) {
     if (pathAndQuery.empty()) return "/";
-    const std::u16string wide = WidenUrl(pathAndQuery);
+    // UTF-8 text is sent as its own bytes. Other text is widened byte by byte,
+    // so a byte from 0x80 on is the character U+0080..U+00FF: two UTF-8 bytes.
+    const bool utf8 = IsValidUtf8(pathAndQuery);
     std::string out;
     out.reserve(pathAndQuery.size());
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        char32_t cp = wide[i];
-        if (cp < 0x80) {
-            if (IsUnsafeAscii(wide[i])) {
-                AppendEscaped(out, static_cast<unsigned char>(cp));
+    for (const char c : pathAndQuery) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            if (IsUnsafeAscii(byte)) {
+                AppendPercentEscaped(out, byte);
             } else {
-                out.push_back(static_cast<char>(cp));
+                out.push_back(c);
             }
-            continue;
-        }
-        // WidenUrl only yields well-formed pairs, so a high surrogate here is
-        // always followed by its low half.
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[++i] - 0xDC00);
-        }
-        if (cp < 0x800) {
-            AppendEscaped(out, static_cast<unsigned char>(0xC0 | (cp >> 6)));
-        } else if (cp < 0x10000) {
-            AppendEscaped(out, static_cast<unsigned char>(0xE0 | (cp >> 12)));
-            AppendEscaped(out, static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)));
+        } else if (utf8) {
+            AppendPercentEscaped(out, byte);
         } else {
-            AppendEscaped(out, static_cast<unsigned char>(0xF0 | (cp >> 18)));
-            AppendEscaped(out, static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F)));
-            AppendEscaped(out, static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F)));
+            AppendPercentEscaped(out, static_cast<unsigned char>(0xC0 | (byte >> 6)));
+            AppendPercentEscaped(out, static_cast<unsigned char>(0x80 | (byte & 0x3F)));
         }
-        AppendEscaped(out, static_cast<unsigned char>(0x80 | (cp & 0x3F)));
     }
     return out;
 }

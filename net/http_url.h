@@ -7,7 +7,7 @@
 namespace TesselSDK {
 
 // Longest host and path-with-query, in UTF-16 units of the widened URL
-// (WidenUrl); anything at or above these does not parse.
+// (WidenUrl); anything longer does not parse.
 constexpr std::size_t kHttpMaxHostUnits = 255;
 constexpr std::size_t kHttpMaxPathUnits = 1023;
 

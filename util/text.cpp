@@ -58,7 +58,7 @@ std::string Utf32ToUtf8(const wchar_t* text) {
     return out;
 }
 
-char HexDigit(unsigned value) { return "0123456789ABCDEF"[value & 0x0F]; }
+char AsciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 
@@ -101,16 +101,19 @@ std::string UrlEncode(const std::string& bytes) {
         if (AsciiIsAlnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
             out.push_back(c);
         } else {
-            const auto value = static_cast<unsigned char>(c);
-            out.push_back('%');
-            out.push_back(HexDigit(value >> 4));
-            out.push_back(HexDigit(value));
+            AppendPercentEscaped(out, static_cast<unsigned char>(c));
         }
     }
     return out;
 }
 
-char AsciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+void AppendPercentEscaped(std::string& out, unsigned char byte) {
+    static const char kHex[] = "0123456789ABCDEF";
+    out.push_back('%');
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0x0F]);
+}
+
 char AsciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool AsciiIsAlnum(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 std::string AsciiUpper(std::string text) {

@@ -16,10 +16,11 @@ std::string Base64Encode(const std::string& bytes);
 // Percent-encoding of everything outside RFC 3986's unreserved set
 // (ASCII letters and digits, '-', '_', '.', '~'); upper-case hex digits.
 std::string UrlEncode(const std::string& bytes);
+// Appends "%XX" for one byte, upper-case hex digits.
+void AppendPercentEscaped(std::string& out, unsigned char byte);
 
 // ASCII-only byte classification and case mapping (bytes >= 0x80 unchanged,
 // never passed to the locale-dependent C runtime functions).
-char AsciiToUpper(char c);
 char AsciiToLower(char c);
 bool AsciiIsAlnum(char c);
 std::string AsciiUpper(std::string text);
