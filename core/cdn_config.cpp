@@ -119,8 +119,8 @@ CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId) {
         if (const json* enable = FindPath(doc, {"virivizar_sentry", "enable"})) {
             if (enable->is_boolean()) result.sentryEnable = enable->get<bool>();
         }
-        if (FindPath(doc, {"virivizar_sentry", "dsn_unreal"}))
-            ReadStringRow(doc, {"virivizar_sentry", "dsn_unreal"}, result.sentryDsn);
+        if (const json* dsn = FindPath(doc, {"virivizar_sentry", "dsn_unreal"}))
+            result.sentryDsn = dsn->get<std::string>();
         else
             ReadStringRow(doc, {"virivizar_sentry", "dsn"}, result.sentryDsn);
         result.sqm = ParseSqmConfig(doc, gameId);

@@ -18,12 +18,20 @@ namespace TesselSDK {
 namespace {
 
 const char kPrefix[] = "[TesselSDK::Initialize] ";
-const char kRelease[] = "unreal-vuzavedurozazi-tesselsdk";
 
 void Log(int level, const std::string& text) { LogMessage(level, kPrefix + text); }
 
 void Report(const std::function<void(bool)>& onInitialized, bool ok) {
     if (onInitialized) onInitialized(ok);
+}
+
+// Logs `text` as an error, captures it to the reporter when `capture` is set
+// and reports the failure.
+void Fail(const std::string& text, bool capture, const std::function<void(bool)>& onInitialized) {
+    const std::string line = kPrefix + text;
+    LogMessage(kLogError, line);
+    if (capture) SentryCaptureMessage(line.c_str(), 2);
+    Report(onInitialized, false);
 }
 
 }  // namespace
@@ -48,10 +56,7 @@ void LinkLogicImpl::Initialize(std::function<void(bool ok)> onInitialized) {
     const auto table = BuildCdnEnvironmentTable();
     std::string env = AsciiUpper(GetEnvVar("ENV"));
     if (!env.empty() && table.find(env) == table.end()) {
-        const std::string text = std::string(kPrefix) + "Invalid ENV value: '" + env + "'";
-        LogMessage(kLogError, text);
-        if (config.sentryEnable) SentryCaptureMessage(text.c_str(), 2);
-        Report(onInitialized, false);
+        Fail("Invalid ENV value: '" + env + "'", config.sentryEnable, onInitialized);
         return;
     }
     if (env.empty()) env = "LIVE";
@@ -71,8 +76,8 @@ void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
     }
     Log(kLogDebug, "CDN Response (" + std::to_string(body.size()) + " bytes): " + body);
 
+    const std::string gameId = GetEnvVar("game_id");
     try {
-        const std::string gameId = GetEnvVar("game_id");
         config = ParseCdnConfig(body, gameId);
         collector.SetConfig(config.sqm);
         if (config.sentryEnable) SentryAddBreadcrumb("CDN configuration loaded", "config");
@@ -96,25 +101,19 @@ void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
     }
 
     if (config.webSocketUrl.empty()) {
-        const std::string text = std::string(kPrefix) + "Failed to parse WebSocket URL from CDN config";
-        LogMessage(kLogError, text);
-        if (config.sentryEnable) SentryCaptureMessage(text.c_str(), 2);
-        Report(onInitialized, false);
+        Fail("Failed to parse WebSocket URL from CDN config", config.sentryEnable, onInitialized);
         return;
     }
     Log(kLogInfo, "WebSocket URL: " + config.webSocketUrl);
     Log(kLogDebug, "TURN API URL: " + config.turnApiUrl);
     Log(kLogDebug, "Event API URL: " + config.eventApiUrl);
 
-    int minBitrate = 10000000;
-    int maxBitrate = 20000000;
-    int fps = 60;
-    auto autoProfile = config.bitrateProfiles.find("AUTO");
-    if (autoProfile != config.bitrateProfiles.end()) {
-        minBitrate = autoProfile->second.MinBitrate;
-        maxBitrate = autoProfile->second.MaxBitrate;
-        fps = autoProfile->second.Fps;
-    }
+    const BitrateProfile defaultProfile;
+    const BitrateProfile* autoProfile = FindBitrateProfile(config, "AUTO");
+    const BitrateProfile& startProfile = autoProfile ? *autoProfile : defaultProfile;
+    const int minBitrate = startProfile.MinBitrate;
+    const int maxBitrate = startProfile.MaxBitrate;
+    const int fps = startProfile.Fps;
     Log(kLogDebug, "Bitrate (Default): Min=" + std::to_string(minBitrate) + ", Max=" + std::to_string(maxBitrate) +
                        ", FPS=" + std::to_string(fps));
 
@@ -131,7 +130,6 @@ void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
     if (auto bitrate = HostCallback(&PlatformInterface::BitrateCallback)) bitrate(minBitrate, maxBitrate, fps);
 
     const std::string memberNo = GetEnvVar("member_no");
-    const std::string gameId = GetEnvVar("game_id");
     const std::string gaText = CompactJsonText(BuildGaData(gameId, geType, streamerId));
     const std::string gaBase64 = Base64Encode(gaText);
     LogMessage(kLogDebug, "===== WebSocket Connection Parameters =====");
@@ -142,7 +140,7 @@ void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
     LogMessage(kLogDebug, "  GA Data (Base64): " + gaBase64);
     const std::string token = GetAccessToken();
     LogMessage(kLogDebug, "  Token: " + MaskToken(token));
-    signallingUrl = BuildSignalingUrl(config.webSocketUrl, streamerId, token, memberNo, gaBase64, 0);
+    const std::string signallingUrl = BuildSignalingUrl(config.webSocketUrl, streamerId, token, memberNo, gaBase64, 0);
     LogMessage(kLogDebug, "===========================================");
 
     Log(kLogInfo, "Signalling URL created (length: " + std::to_string(signallingUrl.size()) + ")");

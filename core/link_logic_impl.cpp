@@ -41,7 +41,7 @@ LinkLogicImpl::~LinkLogicImpl() {
 
 SqmCallbacks LinkLogicImpl::BuildProviderTable() {
     SqmCallbacks table;
-    table.logFn = [](int level, const char* text) { LogMessage(level, text ? text : ""); };
+    table.logFn = [](int level, const char* text) { LogMessage(level, text); };
     table.httpGetFn = [](const std::string& url, std::function<void(int, const std::string&)> done) {
         HttpGet(url, HttpCompletion(std::move(done)));
     };

@@ -38,10 +38,8 @@ public:
     void HandleStreamingStarted(const char* playerId, const char* connectionType) override;
     void HandleStreamingEnded(const char* playerId, const char* reserved) override;
 
-    // Read-only views for tests and the C interface.
+    // Read-only view for tests.
     const std::string& StreamerId() const { return streamerId; }
-    const CdnConfig& Config() const { return config; }
-    const std::string& SignallingUrl() const { return signallingUrl; }
     // The collector's provider table as the constructor fills it.
     SqmCallbacks BuildProviderTable();
 
@@ -55,6 +53,8 @@ private:
         std::function<void(bool, int, const char*)> done;
         std::function<void(const char*, bool, int, const char*)> onConnectionReady;
         std::function<void(const std::vector<PlatformInterface::IceServer>&)> onApplyRtcConfig;
+        // Hands the outcome to `done` when the host passed one, else to OnConnectionReady.
+        void Report(bool ok, int httpStatus, const char* message) const;
     };
     static void OnTurnResponse(int status, const std::string& body, const TurnOutcomeTargets& targets);
     // A copy of one host callback, taken under the lock that Shutdown uses to
@@ -71,23 +71,22 @@ private:
     void TelemetryWorkerLoop();
     void RunTelemetryWorker();
     void SendTelemetryEvent(const TelemetryEvent& event);
-    void ResolveLocale(std::string& languageOut, std::string& nationOut);
 
     std::string streamerId;
     std::string sdkVersion;
     PlatformInterface platform;
     CdnConfig config;
-    std::string signallingUrl;
     int geType = 0;
     SQM collector;
     std::thread telemetryThread;
     std::mutex queueMutex;
     std::condition_variable queueCv;
     std::deque<TelemetryEvent> telemetryQueue;
-    bool workerRunning = false;
+    // Set (under queueMutex) by the first stop: later events are dropped and
+    // a later stop returns at once.
     bool workerStopping = false;
-    std::mutex localeMutex;
-    bool localeCached = false;
+    // The telemetry locale, read and written by the worker only. The platform
+    // is asked for it until it names a locale other than this default.
     std::string language = "en-US";
     std::string nation = "US";
     // Guards the replacement of `platform` against copies of its members.
@@ -102,13 +101,5 @@ private:
 constexpr std::size_t kTelemetryQueueLimit = 1000;
 // How long a stopping telemetry worker goes on sending what is queued.
 constexpr std::chrono::milliseconds kTelemetryDrainLimit{2000};
-
-// Free helpers of the core (unit-tested on their own).
-std::string BuildSignalingUrl(const std::string& host, const std::string& streamerId, const std::string& token,
-                              const std::string& memberNo, const std::string& gaDataBase64, int reconnectCount);
-std::string BuildTurnApiUrl(const std::string& base, const std::string& streamerId);
-std::vector<PlatformInterface::IceServer> ParseIceServers(const std::string& body);
-// The TURN answer with every "credential" value replaced by "***", for the log.
-std::string MaskTurnCredentials(const std::string& body);
 
 }  // namespace TesselSDK

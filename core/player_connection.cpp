@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/link_logic_impl.h"
+#include "core/turn.h"
 #include "log/logger.h"
 #include "net/http_client.h"
 #include "platform/account.h"
@@ -36,7 +37,9 @@ std::size_t EndOfValue(const std::string& text, std::size_t pos) {
 }  // namespace
 
 std::string BuildTurnApiUrl(const std::string& base, const std::string& streamerId) {
-    std::string url = base.compare(0, 4, "http") == 0 ? base : "https://" + base;
+    std::string url = base;
+    if (!url.empty() && url.back() == '/') url.pop_back();
+    if (url.compare(0, 4, "http") != 0) url = "https://" + url;
     return url + kTurnPath + streamerId;
 }
 
@@ -102,13 +105,12 @@ void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
     LogMessage(kLogInfo, std::string(kLogPrefix) + "Player connected: " + targets.playerId +
                              ", SendOffer: " + (sendOffer ? "true" : "false"));
 
-    std::string base = config.turnApiUrl;
+    const std::string& base = config.turnApiUrl;
     if (base.empty()) {
         LogMessage(kLogError, std::string(kLogPrefix) + "TURN API URL not available - cannot fetch ICE servers");
         if (done) done(false, 0, "TURN API URL missing");
         return;
     }
-    if (base.back() == '/') base.pop_back();
     const std::string url = BuildTurnApiUrl(base, streamerId);
     LogMessage(kLogInfo, std::string(kLogPrefix) + "Fetching TURN config from: " + url);
 
@@ -122,7 +124,7 @@ void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
     headers["caller-id"] = kCallerId;
 
     targets.done = std::move(done);
-    targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
+    if (!targets.done) targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
     targets.onApplyRtcConfig = HostCallback(&PlatformInterface::OnApplyRTCConfig);
     // From here on the object is not touched: a host callback may destroy it.
     HttpGet(url, headers, [&targets](int status, const std::string& body) { OnTurnResponse(status, body, targets); });
@@ -132,11 +134,7 @@ void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const Tu
     if (status != 200) {
         LogMessage(kLogError, std::string(kLogPrefix) + "TURN fetch failed with HTTP code: " +
                                   std::to_string(status) + ", Response: " + body);
-        if (targets.done) {
-            targets.done(false, status, "TURN fetch failed");
-        } else if (targets.onConnectionReady) {
-            targets.onConnectionReady(targets.playerId.c_str(), false, status, "TURN fetch failed");
-        }
+        targets.Report(false, status, "TURN fetch failed");
         return;
     }
     LogMessage(kLogDebug, std::string(kLogPrefix) + "TURN Response (" + std::to_string(body.size()) +
@@ -144,10 +142,14 @@ void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const Tu
     const std::vector<PlatformInterface::IceServer> servers = ParseIceServers(body);
     LogMessage(kLogDebug, std::string(kLogPrefix) + "Parsed " + std::to_string(servers.size()) + " ICE servers");
     if (targets.onApplyRtcConfig) targets.onApplyRtcConfig(servers);
-    if (targets.done) {
-        targets.done(true, 200, "Connection ready");
-    } else if (targets.onConnectionReady) {
-        targets.onConnectionReady(targets.playerId.c_str(), true, 200, "Connection ready");
+    targets.Report(true, 200, "Connection ready");
+}
+
+void LinkLogicImpl::TurnOutcomeTargets::Report(bool ok, int httpStatus, const char* message) const {
+    if (done) {
+        done(ok, httpStatus, message);
+    } else if (onConnectionReady) {
+        onConnectionReady(playerId.c_str(), ok, httpStatus, message);
     }
 }
 

@@ -9,8 +9,6 @@
 namespace TesselSDK {
 namespace {
 
-const char kRelease[] = "unreal-vuzavedurozazi-tesselsdk";
-
 void ForwardReporterLog(sentry_halyx_level_t level, const char* format, va_list args, void* userData) {
     SentryLogCallback(static_cast<int>(level), format, args, userData);
 }

@@ -1,6 +1,5 @@
 #include "core/signalling_url.h"
 
-#include "core/link_logic_impl.h"
 #include "util/text.h"
 
 namespace TesselSDK {

@@ -42,8 +42,6 @@ void LinkLogicImpl::SendTallo(const char* actionType, const char* elapsedTime, c
     event.elapsedTime = TextOrEmpty(elapsedTime);
     event.message = TextOrEmpty(message);
     event.connectionType = TextOrEmpty(connectionType);
-    event.streamerId = streamerId;
-    event.sdkVersion = sdkVersion;
     EnqueueTelemetryEvent(std::move(event));
 }
 
@@ -52,7 +50,7 @@ void LinkLogicImpl::EnqueueTelemetryEvent(TelemetryEvent&& event) {
     bool burstBegins = false;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        accepted = workerRunning && !workerStopping;
+        accepted = !workerStopping;
         if (accepted) {
             if (telemetryQueue.size() >= kTelemetryQueueLimit) {
                 telemetryQueue.pop_front();
@@ -76,10 +74,6 @@ void LinkLogicImpl::EnqueueTelemetryEvent(TelemetryEvent&& event) {
 void LinkLogicImpl::StartTelemetryWorker() {
     // The worker may outlive the host's unload request; keep its code mapped.
     KeepModuleLoaded();
-    std::lock_guard<std::mutex> lock(queueMutex);
-    if (workerRunning) return;
-    workerStopping = false;
-    workerRunning = true;
     telemetryThread = std::thread(&LinkLogicImpl::TelemetryWorkerLoop, this);
 }
 
@@ -89,21 +83,20 @@ void LinkLogicImpl::StopTelemetryWorker() {
     std::thread worker;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        if (!workerRunning || !telemetryThread.joinable()) return;
+        if (workerStopping) return;
         workerStopping = true;
         telemetryDrainDeadline = std::chrono::steady_clock::now() + kTelemetryDrainLimit;
         worker = std::move(telemetryThread);
     }
     queueCv.notify_all();
-    if (worker.joinable() && worker.get_id() != std::this_thread::get_id()) {
+    if (worker.get_id() != std::this_thread::get_id()) {
         worker.join();
-    } else if (worker.joinable()) {
+    } else {
         worker.detach();
     }
     std::deque<TelemetryEvent> leftover;
     {
         std::lock_guard<std::mutex> lock(queueMutex);
-        workerRunning = false;
         leftover.swap(telemetryQueue);
     }
 }
@@ -143,33 +136,10 @@ void LinkLogicImpl::RunTelemetryWorker() {
     }
 }
 
-void LinkLogicImpl::ResolveLocale(std::string& languageOut, std::string& nationOut) {
-    languageOut = "en-US";
-    nationOut = "US";
-    {
-        std::lock_guard<std::mutex> lock(localeMutex);
-        if (localeCached) {
-            languageOut = language;
-            nationOut = nation;
-        }
-    }
-    if (languageOut != "en-US" || nationOut != "US") return;
-    std::string platformLanguage;
-    std::string platformNation;
-    if (!GetPlatformLanguageAndNation(platformLanguage, platformNation)) return;
-    languageOut = platformLanguage;
-    nationOut = platformNation;
-    std::lock_guard<std::mutex> lock(localeMutex);
-    language = platformLanguage;
-    nation = platformNation;
-    localeCached = true;
-}
-
 void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
     try {
-        std::string eventLanguage;
-        std::string eventNation;
-        ResolveLocale(eventLanguage, eventNation);
+        // A failed ask leaves the default in place.
+        if (language == "en-US" && nation == "US") GetPlatformLanguageAndNation(language, nation);
 
         nlohmann::ordered_json doc;
         doc["client_time"] = GetUtcTimestamp();
@@ -178,11 +148,11 @@ void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
         doc["log_source_type"] = "streaming_sdk";
         doc["member_no"] = GetEnvVar("member_no");
         doc["guid"] = GetEnvVar("guid");
-        doc["streamer_id"] = event.streamerId;
-        doc["locale"] = eventLanguage;
-        doc["country_ip"] = eventNation;
+        doc["streamer_id"] = streamerId;
+        doc["locale"] = language;
+        doc["country_ip"] = nation;
         doc["session_id"] = GetEnvVar("ref_session_id");
-        doc["sdk_version"] = event.sdkVersion;
+        doc["sdk_version"] = sdkVersion;
         doc["client_timestamp"] = std::to_string(NowEpochMs());
 
         nlohmann::ordered_json param;

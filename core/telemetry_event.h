@@ -10,8 +10,6 @@ struct TelemetryEvent {
     std::string elapsedTime;
     std::string message;
     std::string connectionType;
-    std::string streamerId;
-    std::string sdkVersion;
 };
 
 }  // namespace TesselSDK

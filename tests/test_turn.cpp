@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/turn.h"
 #include "sdk_session.h"
 
 using namespace testsupport;
