@@ -45,10 +45,8 @@ bool GetPlatformLanguageAndNation(std::string& language, std::string& nation) {
 }
 
 bool GetPlatformNation(std::string& nation) {
-    Halyx::Quenda::Base::HalyxPCGds gds;
-    if (!ReadGds(gds)) return false;
-    nation = WideToUtf8(gds.GetNation());
-    return true;
+    std::string language;
+    return GetPlatformLanguageAndNation(language, nation);
 }
 
 }  // namespace TesselSDK

@@ -1,8 +1,14 @@
-// Platform-independent arithmetic and text handling of the probes.
+// The probes' platform-independent parts: arithmetic, text handling, and the
+// probes themselves on top of the platform files' primitives.
 #include "platform/probes.h"
 
 #include <cstdio>
+#include <ctime>
 #include <sstream>
+
+#include "log/env.h"
+#include "log/logger.h"
+#include "util/clock.h"
 
 namespace TesselSDK {
 namespace probes {
@@ -52,6 +58,21 @@ std::string FormatTimeZoneOffset(long long offsetSeconds) {
     char text[48] = {};
     std::snprintf(text, sizeof(text), "%c%02lld:%02lld", negative ? '-' : '+', hours, minutes);
     return text;
+}
+
+std::string TimeZoneOffsetAt(long long epochSeconds) {
+    RefreshLocalTimeZone();
+    const std::time_t now = static_cast<std::time_t>(epochSeconds);
+    std::tm local{};
+    std::tm utc{};
+    if (!BreakDownLocal(now, local) || !BreakDownUtc(now, utc)) return FormatTimeZoneOffset(0);
+    // Both read back by mktime. The UTC fields carry no daylight-saving flag,
+    // so mktime takes them as the zone's standard time: the result is the
+    // standard offset all year round.
+    utc.tm_isdst = 0;
+    const std::time_t localTime = std::mktime(&local);
+    const std::time_t utcAsLocal = std::mktime(&utc);
+    return FormatTimeZoneOffset(static_cast<long long>(std::difftime(localTime, utcAsLocal)));
 }
 
 std::string ChooseHostName(const std::vector<std::string>& candidates) {
@@ -181,4 +202,103 @@ bool ParseHexId(const std::string& text, unsigned& value) {
 }
 
 }  // namespace probes
+
+// ---------------------------------------------------------------------------
+// The probes. Facts that cannot change while the process runs are read once.
+// Their texts are never destroyed: threads of the host may still ask while
+// the process exits.
+
+std::string GetGpuName() {
+    static const std::string* const name = new std::string(probes::ReadGpuName());
+    return *name;
+}
+
+std::string GetModuleVersion() {
+    static const std::string* const version = new std::string(probes::ReadModuleVersion());
+    return *version;
+}
+
+std::string GetOsVersion() {
+    static const std::string* const version = new std::string(probes::ReadOsVersion());
+    return *version;
+}
+
+std::string GetCpuName() {
+    static const std::string* const name = new std::string(probes::ReadCpuName());
+    return *name;
+}
+
+std::string GetDeviceModel() {
+    static const std::string* const model = new std::string(probes::ReadDeviceModel());
+    return *model;
+}
+
+float GetTotalMemoryGb() {
+    static const float gb = probes::ReadTotalMemoryGb();
+    return gb;
+}
+
+float GetGpuMemoryGb() {
+    static const float gb = probes::ReadGpuMemoryGb();
+    return gb;
+}
+
+std::string GetHostName() {
+    std::vector<std::string> candidates;
+    for (const char* variable : {"COMPUTERNAME", "HOSTNAME", "MachineName"}) candidates.push_back(GetEnvVar(variable));
+    probes::AppendSystemHostNames(candidates);
+    return probes::ChooseHostName(candidates);
+}
+
+std::string GetTimeZoneOffset() { return probes::TimeZoneOffsetAt(static_cast<long long>(std::time(nullptr))); }
+
+float GetCpuUsagePercent() {
+    static probes::CpuUsageTracker tracker;
+    return tracker.Sample(probes::ReadCpuTimes);
+}
+
+namespace {
+
+// Adapter 0 and whether an encoder runtime of its vendor is present.
+struct GpuFacts {
+    probes::AdapterStatus status = probes::AdapterStatus::kNoAdapter;
+    std::string name;
+    bool hardware = false;
+};
+
+GpuFacts ReadGpuFacts() {
+    GpuFacts gpu;
+    unsigned vendorId = 0;
+    gpu.status = probes::ReadAdapter0(gpu.name, vendorId);
+    if (gpu.status != probes::AdapterStatus::kOk) return gpu;
+    for (const std::string& runtime : probes::EncoderRuntimesForVendor(vendorId)) {
+        if (probes::EncoderRuntimePresent(runtime)) {
+            gpu.hardware = true;
+            break;
+        }
+    }
+    return gpu;
+}
+
+}  // namespace
+
+void DetectGpu(std::string& name, int& hardwareEncoder) {
+    name = "Unknown GPU";
+    hardwareEncoder = 1;
+    static const GpuFacts* const gpu = new GpuFacts(ReadGpuFacts());
+    switch (gpu->status) {
+        case probes::AdapterStatus::kNoFactory:
+            LogMessage(kLogError, "[TesselSDK] Failed to create DXGI Factory.");
+            return;
+        case probes::AdapterStatus::kNoAdapter:
+            LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
+            return;
+        case probes::AdapterStatus::kOk:
+            break;
+    }
+    name = gpu->name;
+    LogMessage(kLogInfo,
+               "[TesselSDK] Detected GPU: " + name + " (encoding: " + (gpu->hardware ? "hardware" : "software") + ")");
+}
+
 }  // namespace TesselSDK

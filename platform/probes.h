@@ -99,13 +99,39 @@ std::string KernelReleaseVersion(const std::string& release);
 // A sysfs hexadecimal id such as "0x10de\n"; false when unreadable.
 bool ParseHexId(const std::string& text, unsigned& value);
 
+// The zone's offset from UTC at `epochSeconds` as GetTimeZoneOffset gives it:
+// the zone's standard offset, also while daylight-saving time is in effect.
+std::string TimeZoneOffsetAt(long long epochSeconds);
+
+constexpr float kBytesPerGb = 1073741824.0f;
+
+// ---------------------------------------------------------------------------
+// What each platform provides (probes_linux.cpp, probes_win.cpp).
+
+// The probe of the same name, read afresh; the probe keeps the first result.
+std::string ReadGpuName();
+std::string ReadModuleVersion();
+std::string ReadOsVersion();
+std::string ReadCpuName();
+std::string ReadDeviceModel();
+float ReadTotalMemoryGb();
+float ReadGpuMemoryGb();
+
+// How far opening graphics adapter 0 got.
+enum class AdapterStatus { kOk, kNoFactory, kNoAdapter };
+// Adapter 0's name as DetectGpu reports it and its PCI vendor id (set only
+// for kOk).
+AdapterStatus ReadAdapter0(std::string& name, unsigned& vendorId);
 // Encoder runtime files to probe for a PCI vendor id, in probing order
 // (per platform: the runtimes' library names differ).
 std::vector<std::string> EncoderRuntimesForVendor(unsigned vendorId);
+// Whether one of those files is present; nothing of it is run.
+bool EncoderRuntimePresent(const std::string& file);
 
-// The zone's offset from UTC at `epochSeconds` as GetTimeZoneOffset gives it
-// (standard time of the zone, see the platform files).
-std::string TimeZoneOffsetAt(long long epochSeconds);
+// The system CPU times now; false when they cannot be read.
+bool ReadCpuTimes(CpuTimes& times);
+// The system's own names of the host, in order, for ChooseHostName.
+void AppendSystemHostNames(std::vector<std::string>& candidates);
 
 }  // namespace probes
 }  // namespace TesselSDK

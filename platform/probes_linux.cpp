@@ -11,19 +11,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
 
 #include "tesselsdk/tesselsdk_export.h"
 #include "log/env.h"
-#include "log/logger.h"
 
 namespace TesselSDK {
 namespace {
 
-constexpr float kBytesPerGb = 1073741824.0f;
 const char kDrmDevice[] = "/sys/class/drm/card0/device/";
 const char kPowerSupplyDir[] = "/sys/class/power_supply/";
 
@@ -122,8 +119,24 @@ bool ReadDrmAdapter(DrmAdapter& adapter) {
     return true;
 }
 
+// An address inside this module, for dladdr.
+const char kModuleAnchor = 0;
+
+}  // namespace
+
+namespace probes {
+
+std::vector<std::string> EncoderRuntimesForVendor(unsigned vendorId) {
+    switch (vendorId) {
+        case 0x10DE: return {"libnvidia-encode.so.1"};
+        case 0x1002: return {"libamfrt64.so.1"};
+        case 0x8086: return {"libmfx.so.1", "libvpl.so.2"};
+        default: return {};
+    }
+}
+
 // A runtime counts as present when it is already mapped into the process or
-// its file lies in one of the loader's usual places. Nothing of it is run.
+// its file lies in one of the loader's usual places.
 bool EncoderRuntimePresent(const std::string& file) {
     if (void* handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
         ::dlclose(handle);
@@ -145,62 +158,26 @@ bool EncoderRuntimePresent(const std::string& file) {
     return false;
 }
 
-bool ReadCpuTimes(probes::CpuTimes& times) {
+// The kernel's DRM has no factory to fail: adapter 0 is there or not.
+AdapterStatus ReadAdapter0(std::string& name, unsigned& vendorId) {
+    DrmAdapter adapter;
+    if (!ReadDrmAdapter(adapter)) return AdapterStatus::kNoAdapter;
+    name = adapter.name;
+    vendorId = adapter.vendor;
+    return AdapterStatus::kOk;
+}
+
+bool ReadCpuTimes(CpuTimes& times) {
     std::string stat;
-    return ReadTextFile("/proc/stat", stat) && probes::ParseProcStatCpuTimes(stat, times);
+    return ReadTextFile("/proc/stat", stat) && ParseProcStatCpuTimes(stat, times);
 }
 
-// An address inside this module, for dladdr.
-const char kModuleAnchor = 0;
-
-}  // namespace
-
-namespace probes {
-
-std::vector<std::string> EncoderRuntimesForVendor(unsigned vendorId) {
-    switch (vendorId) {
-        case 0x10DE: return {"libnvidia-encode.so.1"};
-        case 0x1002: return {"libamfrt64.so.1"};
-        case 0x8086: return {"libmfx.so.1", "libvpl.so.2"};
-        default: return {};
-    }
-}
-
-// localtime_r and gmtime_r of the same instant, both read back by mktime.
-// The UTC fields carry no daylight-saving flag, so mktime takes them as the
-// zone's standard time: the result is the standard offset all year round.
-std::string TimeZoneOffsetAt(long long epochSeconds) {
-    ::tzset();
-    const time_t now = static_cast<time_t>(epochSeconds);
-    struct tm local {};
-    struct tm utc {};
-    if (::localtime_r(&now, &local) == nullptr || ::gmtime_r(&now, &utc) == nullptr) {
-        return FormatTimeZoneOffset(0);
-    }
-    utc.tm_isdst = 0;
-    const time_t localTime = std::mktime(&local);
-    const time_t utcAsLocal = std::mktime(&utc);
-    return FormatTimeZoneOffset(static_cast<long long>(std::difftime(localTime, utcAsLocal)));
-}
-
-}  // namespace probes
-
-std::string GetGpuName() {
+std::string ReadGpuName() {
     DrmAdapter adapter;
     return ReadDrmAdapter(adapter) ? adapter.name : "Unknown GPU";
 }
 
-std::string GetComputerName() {
-    char name[256] = {};
-    if (::gethostname(name, sizeof(name) - 1) != 0) return "Unknown-PC";
-    name[sizeof(name) - 1] = '\0';
-    // The short name, as the machine's own name (no domain).
-    std::string text(name);
-    text = text.substr(0, text.find('.'));
-    return text.empty() ? "Unknown-PC" : text;
-}
-
-std::string GetModuleVersion() {
+std::string ReadModuleVersion() {
     Dl_info info;
     std::memset(&info, 0, sizeof(info));
     if (::dladdr(&kModuleAnchor, &info) == 0 || info.dli_fname == nullptr) return "1.0.0.0";
@@ -210,34 +187,29 @@ std::string GetModuleVersion() {
     return file.compare(0, 15, "libtesselsdk.so") == 0 ? TESSELSDK_VERSION_STRING : "1.0.0.0";
 }
 
-std::string GetOsVersion() {
+std::string ReadOsVersion() {
     struct utsname names;
     std::memset(&names, 0, sizeof(names));
     if (::uname(&names) != 0) return "Unknown";
-    const std::string version = probes::KernelReleaseVersion(names.release);
+    const std::string version = KernelReleaseVersion(names.release);
     return version.empty() ? "Unknown" : version;
 }
 
-std::string GetCpuName() {
+std::string ReadCpuName() {
     std::string cpuinfo;
     if (!ReadTextFile("/proc/cpuinfo", cpuinfo)) return "Unknown CPU";
     std::string name;
     // Readable but nameless (some architectures): "", as a registry key
     // without the value.
-    return probes::ParseCpuInfoModelName(cpuinfo, name) ? name : std::string();
+    return ParseCpuInfoModelName(cpuinfo, name) ? name : std::string();
 }
 
-std::string GetDeviceModel() {
+std::string ReadDeviceModel() {
     const std::string model = ReadAttribute("/sys/class/dmi/id/product_name");
     return model.empty() ? "Unknown Device" : model;
 }
 
-std::string GetDeviceType() { return SystemBatteries().empty() ? "Desktop" : "Laptop"; }
-
-std::string GetHostName() {
-    std::vector<std::string> candidates;
-    for (const char* variable : {"COMPUTERNAME", "HOSTNAME", "MachineName"}) candidates.push_back(GetEnvVar(variable));
-
+void AppendSystemHostNames(std::vector<std::string>& candidates) {
     char host[256] = {};
     if (::gethostname(host, sizeof(host) - 1) == 0) {
         host[sizeof(host) - 1] = '\0';
@@ -258,29 +230,35 @@ std::string GetHostName() {
         if (::uname(&names) == 0) candidates.push_back(names.nodename);
         candidates.push_back(full.substr(0, full.find('.')));
     }
-    return probes::ChooseHostName(candidates);
 }
 
-std::string GetTimeZoneOffset() { return probes::TimeZoneOffsetAt(static_cast<long long>(std::time(nullptr))); }
-
-float GetTotalMemoryGb() {
+float ReadTotalMemoryGb() {
     std::string meminfo;
     uint64_t kilobytes = 0;
-    if (!ReadTextFile("/proc/meminfo", meminfo) || !probes::ParseMemInfoTotalKb(meminfo, kilobytes)) return 0.0f;
+    if (!ReadTextFile("/proc/meminfo", meminfo) || !ParseMemInfoTotalKb(meminfo, kilobytes)) return 0.0f;
     return static_cast<float>(kilobytes) * 1024.0f / kBytesPerGb;
 }
 
-float GetGpuMemoryGb() {
+float ReadGpuMemoryGb() {
     // Only drivers that publish their memory size (amdgpu) have one here.
     const std::string total = ReadAttribute(std::string(kDrmDevice) + "mem_info_vram_total");
     if (total.empty() || total[0] < '0' || total[0] > '9') return 0.0f;
     return static_cast<float>(std::strtoull(total.c_str(), nullptr, 10)) / kBytesPerGb;
 }
 
-float GetCpuUsagePercent() {
-    static probes::CpuUsageTracker tracker;
-    return tracker.Sample(ReadCpuTimes);
+}  // namespace probes
+
+std::string GetComputerName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof(name) - 1) != 0) return "Unknown-PC";
+    name[sizeof(name) - 1] = '\0';
+    // The short name, as the machine's own name (no domain).
+    std::string text(name);
+    text = text.substr(0, text.find('.'));
+    return text.empty() ? "Unknown-PC" : text;
 }
+
+std::string GetDeviceType() { return SystemBatteries().empty() ? "Desktop" : "Laptop"; }
 
 float GetGpuUsagePercent() {
     // As on Windows, where the first call only primes the counters, the first
@@ -308,25 +286,6 @@ float GetBatteryPercent() {
 void GetScreenSize(int& width, int& height) {
     width = 0;
     height = 0;
-}
-
-void DetectGpu(std::string& name, int& hardwareEncoder) {
-    name = "Unknown GPU";
-    hardwareEncoder = 1;
-    DrmAdapter adapter;
-    if (!ReadDrmAdapter(adapter)) {
-        LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
-        return;
-    }
-    name = adapter.name;
-    bool hardware = false;
-    for (const std::string& runtime : probes::EncoderRuntimesForVendor(adapter.vendor)) {
-        if (EncoderRuntimePresent(runtime)) {
-            hardware = true;
-            break;
-        }
-    }
-    LogMessage(kLogInfo, "[TesselSDK] Detected GPU: " + name + " (encoding: " + (hardware ? "hardware" : "software") + ")");
 }
 
 }  // namespace TesselSDK

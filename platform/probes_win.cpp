@@ -13,19 +13,14 @@
 
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <cwchar>
 #include <exception>
 #include <memory>
 
-#include "log/env.h"
-#include "log/logger.h"
 #include "util/text.h"
 
 namespace TesselSDK {
 namespace {
-
-constexpr float kBytesPerGb = 1073741824.0f;
 
 // Owns one COM interface pointer; releases it when it goes.
 template <typename T>
@@ -89,16 +84,16 @@ struct Adapter {
     DXGI_ADAPTER_DESC1 desc;
 };
 
-enum class AdapterResult { kOk, kNoFactory, kNoAdapter };
+using probes::AdapterStatus;
 
-AdapterResult OpenAdapter0(Adapter& a) {
+AdapterStatus OpenAdapter0(Adapter& a) {
     std::memset(&a.desc, 0, sizeof(a.desc));
     if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory1), reinterpret_cast<void**>(a.factory.Out())))) {
-        return AdapterResult::kNoFactory;
+        return AdapterStatus::kNoFactory;
     }
     if (a.factory.Get() == nullptr || a.factory->EnumAdapters1(0, a.adapter.Out()) != S_OK ||
         a.adapter.Get() == nullptr) {
-        return AdapterResult::kNoAdapter;
+        return AdapterStatus::kNoAdapter;
     }
     if (FAILED(a.adapter->GetDesc1(&a.desc))) {
         // An adapter without a readable description is reported by the
@@ -107,26 +102,7 @@ AdapterResult OpenAdapter0(Adapter& a) {
         std::wcscpy(a.desc.Description, L"Unknown GPU");
     }
     a.desc.Description[127] = L'\0';
-    return AdapterResult::kOk;
-}
-
-bool LoadsAsDataFile(const char* file) {
-    HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (module == nullptr) return false;
-    FreeLibrary(module);
-    return true;
-}
-
-bool ReadCpuTimes(probes::CpuTimes& times) {
-    FILETIME idle{}, kernel{}, user{};
-    if (!GetSystemTimes(&idle, &kernel, &user)) return false;
-    auto toU64 = [](const FILETIME& ft) {
-        return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) + static_cast<uint64_t>(ft.dwLowDateTime);
-    };
-    times.idle = toU64(idle);
-    times.kernel = toU64(kernel);
-    times.user = toU64(user);
-    return true;
+    return AdapterStatus::kOk;
 }
 
 // The GPU engine counters: opened and primed on the first call, then kept for
@@ -201,23 +177,38 @@ std::vector<std::string> EncoderRuntimesForVendor(unsigned vendorId) {
     }
 }
 
-// The UTC fields carry no daylight-saving flag, so _mktime64 reads them as the
-// zone's standard time: the result is the standard offset all year round.
-std::string TimeZoneOffsetAt(long long epochSeconds) {
-    _tzset();
-    const __time64_t now = static_cast<__time64_t>(epochSeconds);
-    struct tm local {};
-    struct tm utc {};
-    if (_localtime64_s(&local, &now) != 0 || _gmtime64_s(&utc, &now) != 0) return FormatTimeZoneOffset(0);
-    const double seconds = _difftime64(_mktime64(&local), _mktime64(&utc));
-    return FormatTimeZoneOffset(static_cast<long long>(seconds));
+// Mapped as a data file only: nothing of the runtime is run.
+bool EncoderRuntimePresent(const std::string& file) {
+    HMODULE module = LoadLibraryExA(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr) return false;
+    FreeLibrary(module);
+    return true;
 }
 
-}  // namespace probes
-
-std::string GetGpuName() {
+AdapterStatus ReadAdapter0(std::string& name, unsigned& vendorId) {
     Adapter a;
-    if (OpenAdapter0(a) != AdapterResult::kOk) return "Unknown GPU";
+    const AdapterStatus status = OpenAdapter0(a);
+    if (status != AdapterStatus::kOk) return status;
+    name = WideToUtf8(a.desc.Description);
+    vendorId = a.desc.VendorId;
+    return status;
+}
+
+bool ReadCpuTimes(CpuTimes& times) {
+    FILETIME idle{}, kernel{}, user{};
+    if (!GetSystemTimes(&idle, &kernel, &user)) return false;
+    auto toU64 = [](const FILETIME& ft) {
+        return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) + static_cast<uint64_t>(ft.dwLowDateTime);
+    };
+    times.idle = toU64(idle);
+    times.kernel = toU64(kernel);
+    times.user = toU64(user);
+    return true;
+}
+
+std::string ReadGpuName() {
+    Adapter a;
+    if (OpenAdapter0(a) != AdapterStatus::kOk) return "Unknown GPU";
     char name[128] = {};
     if (WideCharToMultiByte(CP_UTF8, 0, a.desc.Description, -1, name, sizeof(name), nullptr, nullptr) == 0) {
         return "Unknown GPU";
@@ -226,15 +217,7 @@ std::string GetGpuName() {
     return name;
 }
 
-std::string GetComputerName() {
-    char name[16] = {};
-    DWORD size = sizeof(name);
-    if (!::GetComputerNameA(name, &size)) return "Unknown-PC";
-    name[sizeof(name) - 1] = '\0';
-    return name;
-}
-
-std::string GetModuleVersion() {
+std::string ReadModuleVersion() {
     const std::string fallback = "1.0.0.0";
     HMODULE module = GetModuleHandleA("tesselsdk.dll");
     if (module == nullptr) return fallback;
@@ -260,7 +243,7 @@ std::string GetModuleVersion() {
     return text;
 }
 
-std::string GetOsVersion() {
+std::string ReadOsVersion() {
     using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
     OSVERSIONINFOEXW version;
     std::memset(&version, 0, sizeof(version));
@@ -279,29 +262,20 @@ std::string GetOsVersion() {
     return text;
 }
 
-std::string GetCpuName() {
+std::string ReadCpuName() {
     RegKey key;
     if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0")) return "Unknown CPU";
-    return probes::TrimLeadingBlanks(key.ReadString("ProcessorNameString"));
+    return TrimLeadingBlanks(key.ReadString("ProcessorNameString"));
 }
 
-std::string GetDeviceModel() {
+std::string ReadDeviceModel() {
     RegKey key;
     if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\BIOS")) return "Unknown Device";
     const std::string model = key.ReadString("SystemProductName");
     return model.empty() ? "Unknown Device" : model;
 }
 
-std::string GetDeviceType() {
-    SYSTEM_POWER_STATUS status;
-    std::memset(&status, 0, sizeof(status));
-    if (!GetSystemPowerStatus(&status)) return "Desktop";
-    return status.BatteryFlag == 128 ? "Desktop" : "Laptop";
-}
-
-std::string GetHostName() {
-    std::vector<std::string> candidates;
-    for (const char* variable : {"COMPUTERNAME", "HOSTNAME", "MachineName"}) candidates.push_back(GetEnvVar(variable));
+void AppendSystemHostNames(std::vector<std::string>& candidates) {
     const COMPUTER_NAME_FORMAT formats[] = {ComputerNameDnsFullyQualified, ComputerNameDnsHostname,
                                             ComputerNamePhysicalDnsFullyQualified, ComputerNamePhysicalDnsHostname};
     wchar_t buffer[1024] = {};
@@ -311,12 +285,9 @@ std::string GetHostName() {
         buffer[size < 1024 ? size : 1023] = L'\0';
         candidates.push_back(WideToUtf8(buffer));
     }
-    return probes::ChooseHostName(candidates);
 }
 
-std::string GetTimeZoneOffset() { return probes::TimeZoneOffsetAt(static_cast<long long>(_time64(nullptr))); }
-
-float GetTotalMemoryGb() {
+float ReadTotalMemoryGb() {
     MEMORYSTATUSEX status;
     std::memset(&status, 0, sizeof(status));
     status.dwLength = sizeof(status);
@@ -324,15 +295,27 @@ float GetTotalMemoryGb() {
     return static_cast<float>(status.ullTotalPhys) / kBytesPerGb;
 }
 
-float GetGpuMemoryGb() {
+float ReadGpuMemoryGb() {
     Adapter a;
-    if (OpenAdapter0(a) != AdapterResult::kOk) return 0.0f;
+    if (OpenAdapter0(a) != AdapterStatus::kOk) return 0.0f;
     return static_cast<float>(a.desc.DedicatedVideoMemory) / kBytesPerGb;
 }
 
-float GetCpuUsagePercent() {
-    static probes::CpuUsageTracker tracker;
-    return tracker.Sample(ReadCpuTimes);
+}  // namespace probes
+
+std::string GetComputerName() {
+    char name[16] = {};
+    DWORD size = sizeof(name);
+    if (!::GetComputerNameA(name, &size)) return "Unknown-PC";
+    name[sizeof(name) - 1] = '\0';
+    return name;
+}
+
+std::string GetDeviceType() {
+    SYSTEM_POWER_STATUS status;
+    std::memset(&status, 0, sizeof(status));
+    if (!GetSystemPowerStatus(&status)) return "Desktop";
+    return status.BatteryFlag == 128 ? "Desktop" : "Laptop";
 }
 
 float GetGpuUsagePercent() {
@@ -354,31 +337,6 @@ float GetBatteryPercent() {
 void GetScreenSize(int& width, int& height) {
     width = GetSystemMetrics(SM_CXSCREEN);
     height = GetSystemMetrics(SM_CYSCREEN);
-}
-
-void DetectGpu(std::string& name, int& hardwareEncoder) {
-    name = "Unknown GPU";
-    hardwareEncoder = 1;
-    Adapter a;
-    switch (OpenAdapter0(a)) {
-        case AdapterResult::kNoFactory:
-            LogMessage(kLogError, "[TesselSDK] Failed to create DXGI Factory.");
-            return;
-        case AdapterResult::kNoAdapter:
-            LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
-            return;
-        case AdapterResult::kOk:
-            break;
-    }
-    name = WideToUtf8(a.desc.Description);
-    bool hardware = false;
-    for (const std::string& runtime : probes::EncoderRuntimesForVendor(a.desc.VendorId)) {
-        if (LoadsAsDataFile(runtime.c_str())) {
-            hardware = true;
-            break;
-        }
-    }
-    LogMessage(kLogInfo, "[TesselSDK] Detected GPU: " + name + " (encoding: " + (hardware ? "hardware" : "software") + ")");
 }
 
 }  // namespace TesselSDK

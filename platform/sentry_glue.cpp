@@ -7,13 +7,23 @@
 #include "standins/sentry_halyx/sentry_halyx.h"
 
 namespace TesselSDK {
+namespace {
 
+// The reporter's level as a log level.
 int SentryLevelToLogLevel(int level) {
     if (level >= 2) return kLogError;
     if (level == 1) return kLogWarn;
     if (level == 0) return kLogInfo;
     return kLogDebug;
 }
+
+std::string IdText(const sentry_halyx_uuid_t& id) {
+    char text[37];
+    sentry_halyx_uuid_as_string(&id, text);
+    return text;
+}
+
+}  // namespace
 
 std::string FormatSentryLogText(const char* format, va_list args) {
     char buffer[1024];
@@ -29,16 +39,6 @@ void SentryLogCallback(int level, const char* format, va_list args, void* /*user
         // Called from the reporter's threads: nothing may escape.
     }
 }
-
-namespace {
-
-std::string IdText(const sentry_halyx_uuid_t& id) {
-    char text[37];
-    sentry_halyx_uuid_as_string(&id, text);
-    return text;
-}
-
-}  // namespace
 
 void SentryCaptureMessage(const char* message, int level) {
     try {

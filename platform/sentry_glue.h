@@ -12,9 +12,7 @@ void SentryCaptureMessage(const char* message, int level);
 void SentryCaptureException(const char* type, const char* value);
 void SentryAddBreadcrumb(const char* message, const char* type);
 
-// The two steps of SentryLogCallback: the reporter's level as a log level,
-// and the formatted text (at most 1023 characters).
-int SentryLevelToLogLevel(int level);
+// SentryLogCallback's text: the formatted message (at most 1023 characters).
 std::string FormatSentryLogText(const char* format, va_list args);
 
 }  // namespace TesselSDK

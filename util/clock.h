@@ -19,4 +19,8 @@ std::string FormatUtcTimestamp(std::time_t seconds);
 bool BreakDownUtc(std::time_t seconds, std::tm& out);
 bool BreakDownLocal(std::time_t seconds, std::tm& out);
 
+// Makes BreakDownLocal and mktime follow the current TZ environment variable
+// (tzset), which the C runtime otherwise reads only once.
+void RefreshLocalTimeZone();
+
 }  // namespace TesselSDK

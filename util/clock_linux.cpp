@@ -17,4 +17,6 @@ bool BreakDownLocal(std::time_t seconds, std::tm& out) {
     return false;
 }
 
+void RefreshLocalTimeZone() { tzset(); }
+
 }  // namespace TesselSDK

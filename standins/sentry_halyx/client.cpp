@@ -18,14 +18,15 @@ namespace SentryHalyx {
 namespace {
 
 constexpr std::size_t kMaxBreadcrumbs = 100;
+// Longest wait of sentry_halyx_close for the queue and the worker.
+constexpr int kShutdownTimeoutMs = 2000;
 
 struct Client {
     std::mutex lifecycle;  // serialises init and close; taken before `mutex`
     std::mutex mutex;      // the fields below
     bool running = false;
-    Dsn dsn;
+    std::string dsn;  // as given, for the envelope header
     double sampleRate = 1.0;
-    int shutdownTimeoutMs = 2000;
     Diagnostics diagnostics;
     EventScope scope;
     std::shared_ptr<SendWorker> worker;
@@ -48,22 +49,20 @@ bool CreateDatabaseFolder(const std::string& path) {
 void CloseLocked(Client& client) {
     std::shared_ptr<SendWorker> worker;
     Diagnostics diagnostics;
-    int timeoutMs = 0;
     {
         std::lock_guard<std::mutex> lock(client.mutex);
         if (!client.running) return;
         client.running = false;
         worker = std::move(client.worker);
         diagnostics = client.diagnostics;
-        timeoutMs = client.shutdownTimeoutMs;
         client.scope = EventScope();
         client.diagnostics = Diagnostics();
     }
     diagnostics.Log(SENTRY_HALYX_LEVEL_DEBUG, "closing the client");
-    if (worker && !worker->Shutdown(std::chrono::milliseconds(timeoutMs))) {
+    if (worker && !worker->Shutdown(std::chrono::milliseconds(kShutdownTimeoutMs))) {
         diagnostics.Log(SENTRY_HALYX_LEVEL_WARNING,
                         "a send was still running after %d ms; it ends on its own and its result is dropped",
-                        timeoutMs);
+                        kShutdownTimeoutMs);
     }
 }
 
@@ -94,8 +93,9 @@ int Init(std::unique_ptr<sentry_halyx_options_s> options) {
         return 1;
     }
 
+    const std::string url = EnvelopeUrl(dsn);
     SendWorker::Settings settings;
-    settings.url = EnvelopeUrl(dsn);
+    settings.url = url;
     settings.headers["X-Sentry-Auth"] = AuthHeader(dsn, std::string(kClientName) + "/" + kClientVersion);
     settings.transport = options->transport ? options->transport : Transport(&HttpTransport);
     settings.diagnostics = diagnostics;
@@ -110,15 +110,14 @@ int Init(std::unique_ptr<sentry_halyx_options_s> options) {
     {
         std::lock_guard<std::mutex> lock(client.mutex);
         client.running = true;
-        client.dsn = dsn;
+        client.dsn = dsn.raw;
         client.sampleRate = options->sampleRate;
-        client.shutdownTimeoutMs = options->shutdownTimeoutMs > 0 ? options->shutdownTimeoutMs : 0;
         client.diagnostics = diagnostics;
         client.scope.release = options->release;
         client.scope.environment = options->environment;
         client.worker = std::move(worker);
     }
-    diagnostics.Log(SENTRY_HALYX_LEVEL_INFO, "client started, sending to %s", EnvelopeUrl(dsn).c_str());
+    diagnostics.Log(SENTRY_HALYX_LEVEL_INFO, "client started, sending to %s", url.c_str());
     return 0;
 }
 
@@ -152,7 +151,7 @@ sentry_halyx_uuid_t Capture(nlohmann::ordered_json event) {
         std::lock_guard<std::mutex> lock(client.mutex);
         if (!client.running || !client.worker) return sentry_halyx_uuid_t{};
         PrepareEvent(event, client.scope);
-        envelope = SerializeEnvelope(event, client.dsn.raw);
+        envelope = SerializeEnvelope(event, client.dsn);
         droppedOldest = client.worker->Enqueue(std::move(envelope));
     }
     diagnostics.Log(SENTRY_HALYX_LEVEL_DEBUG, "captured event %s", idText.c_str());

@@ -16,6 +16,14 @@ double ClampRate(double rate) {
     return rate > 1.0 ? 1.0 : rate;
 }
 
+// A failed copy leaves the option as it was.
+void SetText(std::string& option, const char* text) noexcept {
+    try {
+        option = text;
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -36,11 +44,7 @@ sentry_halyx_options_t* sentry_halyx_options_new(void) {
 void sentry_halyx_options_free(sentry_halyx_options_t* opts) { delete opts; }
 
 void sentry_halyx_options_set_dsn(sentry_halyx_options_t* opts, const char* dsn) {
-    if (opts == nullptr) return;
-    try {
-        opts->dsn = dsn != nullptr ? dsn : "";
-    } catch (...) {
-    }
+    if (opts != nullptr) SetText(opts->dsn, dsn != nullptr ? dsn : "");
 }
 
 void sentry_halyx_options_set_debug(sentry_halyx_options_t* opts, int debug) {
@@ -48,28 +52,19 @@ void sentry_halyx_options_set_debug(sentry_halyx_options_t* opts, int debug) {
 }
 
 void sentry_halyx_options_set_database_path(sentry_halyx_options_t* opts, const char* path) {
-    if (opts == nullptr || path == nullptr) return;
-    try {
-        opts->databasePath = path;
-    } catch (...) {
-    }
+    if (opts != nullptr && path != nullptr) SetText(opts->databasePath, path);
 }
 
 void sentry_halyx_options_set_release(sentry_halyx_options_t* opts, const char* release) {
-    if (opts == nullptr) return;
-    try {
-        opts->release = release != nullptr ? release : "";
-    } catch (...) {
-    }
+    if (opts != nullptr) SetText(opts->release, release != nullptr ? release : "");
 }
 
 void sentry_halyx_options_set_sample_rate(sentry_halyx_options_t* opts, double sample_rate) {
     if (opts != nullptr) opts->sampleRate = ClampRate(sample_rate);
 }
 
-void sentry_halyx_options_set_traces_sample_rate(sentry_halyx_options_t* opts, double sample_rate) {
-    if (opts != nullptr) opts->tracesSampleRate = ClampRate(sample_rate);
-}
+// Accepted and ignored: the client sends no traces.
+void sentry_halyx_options_set_traces_sample_rate(sentry_halyx_options_t* opts, double sample_rate) {}
 
 void sentry_halyx_options_set_logger(sentry_halyx_options_t* opts, sentry_halyx_logger_function_t func,
                                      void* userdata) {

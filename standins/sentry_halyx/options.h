@@ -23,11 +23,8 @@ struct sentry_halyx_options_s {
     std::string release;
     std::string environment = "production";
     double sampleRate = 1.0;
-    double tracesSampleRate = 0.0;
     sentry_halyx_logger_function_t logger = nullptr;
     void* loggerData = nullptr;
     // Empty: envelopes go out over the library's HTTP client.
     SentryHalyx::Transport transport;
-    // Longest wait of sentry_halyx_close for the queue and the worker.
-    int shutdownTimeoutMs = 2000;
 };

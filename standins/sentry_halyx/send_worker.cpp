@@ -101,8 +101,7 @@ bool SendWorker::Enqueue(std::string envelope) {
     {
         std::lock_guard<std::mutex> lock(shared_->mutex);
         if (shared_->stopping) return false;
-        const std::size_t capacity = shared_->settings.capacity > 0 ? shared_->settings.capacity : 1;
-        while (shared_->queue.size() >= capacity) {
+        while (shared_->queue.size() >= kCapacity) {
             shared_->queue.pop_front();
             dropped = true;
         }

@@ -21,8 +21,8 @@ public:
         std::map<std::string, std::string> headers;
         Transport transport;  // must be set
         Diagnostics diagnostics;
-        std::size_t capacity = 100;
     };
+    static constexpr std::size_t kCapacity = 100;  // envelopes queued at most
 
     // Starts the thread; throws std::system_error when it cannot.
     explicit SendWorker(Settings settings);

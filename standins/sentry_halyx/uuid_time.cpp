@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <mutex>
 #include <random>
+
+#include "util/clock.h"
 
 namespace SentryHalyx {
 namespace {
@@ -83,41 +86,14 @@ bool UuidFromString(const std::string& text, sentry_halyx_uuid_t& out) {
     return true;
 }
 
-std::string FormatTimestamp(std::int64_t ms) {
-    std::int64_t secs = ms / 1000;
-    int millis = static_cast<int>(ms % 1000);
-    if (millis < 0) {
-        millis += 1000;
-        --secs;
-    }
-    std::int64_t days = secs / 86400;
-    std::int64_t rem = secs % 86400;
-    if (rem < 0) {
-        rem += 86400;
-        --days;
-    }
-    // Civil date from days since 1970-01-01 (proleptic Gregorian).
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    std::int64_t year = yoe + era * 400;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    if (month <= 2) ++year;
-
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<long long>(year),
-                  static_cast<int>(month), static_cast<int>(day), static_cast<int>(rem / 3600),
-                  static_cast<int>((rem % 3600) / 60), static_cast<int>(rem % 60), millis);
-    return buf;
-}
-
 std::string TimestampNow() {
-    const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return FormatTimestamp(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    const long long ms = TesselSDK::NowEpochMs();
+    std::tm utc{};
+    TesselSDK::BreakDownUtc(static_cast<std::time_t>(ms / 1000), utc);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+    return buf;
 }
 
 double RandomUnit() {

@@ -16,8 +16,7 @@ std::string UuidToString(const sentry_halyx_uuid_t& uuid);
 // alike: exactly 36 characters with hyphens at 8, 13, 18, 23). False on error.
 bool UuidFromString(const std::string& text, sentry_halyx_uuid_t& out);
 
-// RFC 3339 UTC text with milliseconds, "2024-01-31T23:59:59.123Z".
-std::string FormatTimestamp(std::int64_t msSinceEpoch);
+// Now as RFC 3339 UTC text with milliseconds, "2024-01-31T23:59:59.123Z".
 std::string TimestampNow();
 
 // A uniform number in [0, 1) for sampling.
