@@ -14,10 +14,9 @@ SQM::~SQM() {
     impl->retries.StopAndJoin();
 }
 
-void SQM::SetHostCallbacks(SqmCallbacks callbacks, const std::string& clientVersion, int geType) {
+void SQM::SetHostCallbacks(SqmCallbacks callbacks, const std::string& clientVersion, int /*geType*/) {
     impl->providers = std::move(callbacks);
     impl->clientVersion = clientVersion;
-    impl->geType = geType;
 }
 
 void SQM::SetStreamerId(const std::string& streamerId) { impl->streamerId = streamerId; }

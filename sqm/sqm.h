@@ -27,6 +27,7 @@ public:
     SQM(const SQM&) = delete;
     SQM& operator=(const SQM&) = delete;
 
+    // geType is accepted but unused: every record's client_type is "2".
     void SetHostCallbacks(SqmCallbacks callbacks, const std::string& clientVersion, int geType);
     void SetStreamerId(const std::string& streamerId);
     void SetConfig(const SqmConfig& config);
@@ -53,29 +54,31 @@ private:
 
     // Typed lookups of the kept statistics (sessionMutex held).
     Json GetStatString(const std::string& name) const;
-    static std::string GetStatStringOr(const StringMap& map, const std::string& name);
     Json GetStatBool(const std::string& name) const;
     Json GetStatInt(const std::string& name) const;
     Json GetStatDouble(const std::string& name) const;
-    static void CopyDurationValue(const Json& parsed, Json& out, const std::string& name);
+    bool ReadStatInt64(const std::string& name, long long& value) const;
     const std::string* PresentStat(const std::string& name) const;
 
-    // Record builders (sessionMutex held).
-    SqmPendingSend BuildStartStreaming();
+    // Record builders (sessionMutex held; settings is the push's one copy).
+    SqmPendingSend BuildStartStreaming(const SqmConfig& settings);
     Json BuildCodecInfo(const std::string& kind) const;
-    SqmPendingSend BuildDuringBatch(std::chrono::steady_clock::time_point now);
+    SqmPendingSend BuildDuringBatch(const SqmConfig& settings, std::chrono::steady_clock::time_point now);
     Json BuildDuringSample(long long nowMs);
     Json BuildQualityLimitationDurations() const;
     Json BuildEnvelope(const std::string& playerId, const char* actionType) const;
-    void AppendSample(Json sample);
+    void AppendSample(Json sample, const SqmConfig& settings);
+    SqmPendingSend PreparePost(const Json& record);
 
     // Upload.
     void SendPending(const SqmPendingSend& start, const SqmPendingSend& during);
     void PostMetrics(const char* name, const std::string& body, const HttpHeaders& headers, int attempt,
                      std::function<void()> onSuccess);
-    void OnMetricsResponse(const std::string& name, const std::string& body, const HttpHeaders& headers,
-                           int attempt, const std::function<void()>& onSuccess, int status,
-                           const std::string& response);
+    void PostGzipped(const std::string& name, std::shared_ptr<const std::string> gzipped, const HttpHeaders& headers,
+                     int attempt, std::function<void()> onSuccess);
+    void OnMetricsResponse(const std::string& name, const std::shared_ptr<const std::string>& gzipped,
+                           const HttpHeaders& headers, int attempt, const std::function<void()>& onSuccess,
+                           int status, const std::string& response);
     HttpHeaders BuildRequestHeaders(const std::string& token) const;
     void OnStartStreamingSent(std::uint64_t generation);
 

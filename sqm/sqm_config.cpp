@@ -88,7 +88,6 @@ SqmConfig ParseSqmConfig(const Json& document, const std::string& gameId) {
         }
     }
     ReadIntervals(section, config);
-    config.enabled = false;
 
     if (section.contains("games") && section["games"].is_object() && !gameId.empty()) {
         const Json& games = section["games"];

@@ -67,7 +67,6 @@ struct SqmSessionState {
     std::string startPlayerId;
     std::string connectionType;
     long long streamingStartMs = 0;
-    long long startClockMs = 0;
     bool startSent = false;
     SteadyTime steadyStartTime{};
     long long seqNo = 0;
@@ -85,13 +84,11 @@ struct SQM::SqmImpl {
     SqmConfig config;
     std::string streamerId;
     std::string clientVersion;
-    int clientType = 2;
-    int geType = 2;
 
     std::mutex sessionMutex;
     SqmSessionState session;
 
-    std::mutex iceMutex;
+    // Guarded by sessionMutex.
     SqmIceInfo ice;
     bool iceKnown = false;
 

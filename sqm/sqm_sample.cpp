@@ -6,7 +6,6 @@
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
-#include "sqm/sqm_text.h"
 
 namespace TesselSDK {
 namespace {
@@ -42,6 +41,14 @@ std::string QuoteBareKeys(const std::string& text) {
     return out;
 }
 
+// Copies one numeric member of the parsed durations as a double; any other
+// value leaves the member null.
+void CopyDurationValue(const Json& parsed, Json& out, const char* name) {
+    if (!parsed.is_object()) return;
+    auto it = parsed.find(name);
+    if (it != parsed.end() && it->is_number()) out[name] = it->get<double>();
+}
+
 }  // namespace
 
 SQM::Json SQM::BuildQualityLimitationDurations() const {
@@ -49,8 +56,7 @@ SQM::Json SQM::BuildQualityLimitationDurations() const {
     for (const char* key : {"none", "cpu", "bandwidth", "other"}) out[key] = nullptr;
     const std::string* stored = PresentStat("qualityLimitationDurations");
     if (stored == nullptr) return out;
-    std::string text = TrimWhitespace(*stored);
-    if (text.empty()) return out;
+    std::string text = *stored;  // stored trimmed, never empty
     if (text[0] == '{' && text.find('"') == std::string::npos) text = QuoteBareKeys(text);
     try {
         const Json parsed = Json::parse(text);

@@ -21,16 +21,16 @@ SQM::Json SQM::BuildEnvelope(const std::string& playerId, const char* actionType
     Json record = Json::object();
     record["streamer_id"] = impl->streamerId;
     record["player_id"] = impl->streamerId + "-" + playerId;
-    record["client_type"] = std::to_string(impl->clientType);
+    record["client_type"] = "2";
     record["game_id"] = p.envFn ? p.envFn("game_id") : std::string();
     record["action_type"] = actionType;
     record["time_zone"] = p.timeZoneFn ? p.timeZoneFn() : std::string();
     return record;
 }
 
-void SQM::AppendSample(Json sample) {
+void SQM::AppendSample(Json sample, const SqmConfig& settings) {
     SqmSessionState& s = impl->session;
-    const std::size_t cap = SampleCap(impl->Settings());
+    const std::size_t cap = SampleCap(settings);
     if (s.samples.size() >= cap) {
         s.samples.erase(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(s.samples.size() - cap + 1));
         if (!s.droppingSamples) {
@@ -66,7 +66,6 @@ void SQM::OnStreamingStart(const char* playerId, const char* connectionType) {
         s.startPlayerId = player;
         s.connectionType = connectionType != nullptr ? connectionType : "";
         s.streamingStartMs = now;
-        s.startClockMs = now;
         s.steadyStartTime = impl->steadyNow();
         s.seqNo = 0;
         s.seqEnabled = true;
@@ -99,8 +98,8 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
         std::lock_guard<std::mutex> lock(impl->sessionMutex);
         SqmSessionState& s = impl->session;
         wasSent = s.startSent;
-        if (wasSent) buffered = s.samples;
         current = BuildDuringSample(now);
+        if (wasSent) buffered.swap(s.samples);
         token = s.accessToken;
         s.duringGateMs = 0;
         s.duringStarted = false;
@@ -117,8 +116,8 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
     }
 
     Json data = Json::array();
-    for (const Json& sample : buffered) data.push_back(sample["metric_object"]);
-    data.push_back(current["metric_object"]);
+    for (Json& sample : buffered) data.push_back(std::move(sample["metric_object"]));
+    data.push_back(std::move(current["metric_object"]));
 
     Json actionData = Json::object();
     actionData["streaming_end_time_ms"] = now;
@@ -142,9 +141,8 @@ void SQM::ClearStartTimes() {
     impl->startTimes.clear();
 }
 
-SqmPendingSend SQM::BuildDuringBatch(SteadyTime now) {
+SqmPendingSend SQM::BuildDuringBatch(const SqmConfig& settings, SteadyTime now) {
     SqmPendingSend result;
-    const SqmConfig settings = impl->Settings();
     const SqmCallbacks& p = impl->providers;
     if (!settings.enabled || !p.nowMsFn) return result;
     SqmSessionState& s = impl->session;
@@ -159,7 +157,7 @@ SqmPendingSend SQM::BuildDuringBatch(SteadyTime now) {
 
     s.lastSampleTime = now;
     const long long sampleMs = p.nowMsFn();
-    AppendSample(BuildDuringSample(sampleMs));
+    AppendSample(BuildDuringSample(sampleMs), settings);
 
     if (s.duringGateMs <= 0 || gateMs < s.duringGateMs) return result;
     if (!s.startSent) return result;
@@ -169,22 +167,29 @@ SqmPendingSend SQM::BuildDuringBatch(SteadyTime now) {
     }
     if (WholeSeconds(s.lastBatchTime, now) < settings.during_streaming_push_interval_s) return result;
 
+    // The envelope first: the samples are taken apart only once the host's
+    // providers have answered.
+    Json record = BuildEnvelope(s.peerId, "DURING_STREAMING");
     Json data = Json::array();
-    for (const Json& sample : s.samples) data.push_back(sample["metric_object"]);
+    for (Json& sample : s.samples) data.push_back(std::move(sample["metric_object"]));
     Json actionData = Json::object();
     actionData["data"] = std::move(data);
-    Json record = BuildEnvelope(s.peerId, "DURING_STREAMING");
     record["action_data"] = std::move(actionData);
 
     s.lastBatchTime = now;
     s.samples.clear();
     s.droppingSamples = false;
+    return PreparePost(record);
+}
 
-    result.ready = true;
-    result.body = CompactJsonText(record);
-    s.accessToken = p.accessTokenFn ? p.accessTokenFn() : std::string();
-    result.headers = BuildRequestHeaders(s.accessToken);
-    return result;
+SqmPendingSend SQM::PreparePost(const Json& record) {
+    SqmPendingSend send;
+    send.ready = true;
+    send.body = CompactJsonText(record);
+    // Every built record takes a fresh token; END_STREAMING reuses the last one.
+    impl->session.accessToken = impl->providers.accessTokenFn ? impl->providers.accessTokenFn() : std::string();
+    send.headers = BuildRequestHeaders(impl->session.accessToken);
+    return send;
 }
 
 }  // namespace TesselSDK

@@ -20,6 +20,11 @@ Json FloatOf(const std::function<float()>& provider) {
 
 Json TextOrNull(const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); }
 
+std::string TextOr(const std::unordered_map<std::string, std::string>& map, const std::string& name) {
+    auto it = map.find(name);
+    return it != map.end() ? it->second : std::string();
+}
+
 Json IntOrNull(const std::string& text) {
     int value = 0;
     if (text.empty() || !TryParseInt32(text, value)) return Json(nullptr);
@@ -30,26 +35,27 @@ Json IntOrNull(const std::string& text) {
 
 SQM::Json SQM::BuildCodecInfo(const std::string& kind) const {
     const StringMap& map = kind == "video" ? impl->session.videoCodec : impl->session.otherCodec;
-    const std::string mimeType = GetStatStringOr(map, "mimeType");
+    const std::string mimeType = TextOr(map, "mimeType");
     if (mimeType.empty()) return Json(nullptr);
     Json codec = Json::object();
     codec["mime_type"] = mimeType;
     // A clock rate that is not a 32-bit decimal number is written as null.
-    codec["clock_rate_hz"] = IntOrNull(GetStatStringOr(map, "clockRate"));
-    codec["sdp_fmtp_line"] = TextOrNull(GetStatStringOr(map, "sdpFmtpLine"));
+    codec["clock_rate_hz"] = IntOrNull(TextOr(map, "clockRate"));
+    codec["sdp_fmtp_line"] = TextOrNull(TextOr(map, "sdpFmtpLine"));
     return codec;
 }
 
-SqmPendingSend SQM::BuildStartStreaming() {
+SqmPendingSend SQM::BuildStartStreaming(const SqmConfig& settings) {
     SqmPendingSend result;
     SqmSessionState& s = impl->session;
     const SqmCallbacks& p = impl->providers;
-    const SqmConfig settings = impl->Settings();
 
     // Due test.
     if (!settings.enabled || !s.startPending) return result;
     if (!p.nowMsFn) return result;
-    if (BuildCodecInfo("video").is_null() && BuildCodecInfo("audio").is_null()) return result;
+    Json videoCodec = BuildCodecInfo("video");
+    Json audioCodec = BuildCodecInfo("audio");
+    if (videoCodec.is_null() && audioCodec.is_null()) return result;
     if (!impl->iceKnown) return result;
     const long long now = p.nowMsFn();
     if (now < s.streamingStartMs + static_cast<long long>(settings.start_streaming_push_delay_s) * 1000) {
@@ -60,8 +66,8 @@ SqmPendingSend SQM::BuildStartStreaming() {
     const std::string playerId = s.startPlayerId;
     const std::string connectionType = s.connectionType;
     long long initDuration = 0;
-    if (s.playerConnectedMs > 0 && s.startClockMs > s.playerConnectedMs) {
-        initDuration = s.startClockMs - s.playerConnectedMs;
+    if (s.playerConnectedMs > 0 && s.streamingStartMs > s.playerConnectedMs) {
+        initDuration = s.streamingStartMs - s.playerConnectedMs;
     }
 
     std::string gpuName;
@@ -100,69 +106,58 @@ SqmPendingSend SQM::BuildStartStreaming() {
     actionData["client_metric"] = std::move(client);
 
     Json qp(nullptr);
-    {
-        long long qpSum = 0;
-        long long framesEncoded = 0;
-        const std::string* qpText = PresentStat("qpSum");
-        const std::string* framesText = PresentStat("framesEncoded");
-        if (qpText != nullptr && framesText != nullptr && TryParseInt64(TrimWhitespace(*qpText), qpSum) &&
-            TryParseInt64(TrimWhitespace(*framesText), framesEncoded) && framesEncoded >= 1) {
-            const long long quotient = qpSum / framesEncoded;
-            qp = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(quotient)));
-        }
+    long long qpSum = 0;
+    long long framesEncoded = 0;
+    if (ReadStatInt64("qpSum", qpSum) && ReadStatInt64("framesEncoded", framesEncoded) && framesEncoded >= 1) {
+        const long long quotient = qpSum / framesEncoded;
+        qp = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(quotient)));
     }
     Json streaming = Json::object();
     streaming["qp"] = std::move(qp);
     streaming["min_bitrate"] = haveBitrate ? Json(minBitrate) : Json(nullptr);
     streaming["max_bitrate"] = haveBitrate ? Json(maxBitrate) : Json(nullptr);
-    streaming["video_codec"] = BuildCodecInfo("video");
-    streaming["audio_codec"] = BuildCodecInfo("audio");
+    streaming["video_codec"] = std::move(videoCodec);
+    streaming["audio_codec"] = std::move(audioCodec);
     actionData["streaming_metric"] = std::move(streaming);
 
-    {
-        std::lock_guard<std::mutex> iceLock(impl->iceMutex);
-        const SqmIceInfo& ice = impl->ice;
-        Json local = Json::object();
-        local["type"] = ice.localCandidateType;
-        local["ip"] = ice.localAddress;
-        local["vpn"] = ice.localVpn.empty() ? Json(nullptr) : Json(ice.localVpn == "true");
-        local["network_type"] = ice.localNetworkType;
-        local["relay_protocol"] = TextOrNull(ice.localRelayProtocol);
-
-        Json remote = Json::object();
-        remote["type"] = ice.remoteCandidateType;
-        remote["ip"] = ice.remoteAddress;
-        remote["port"] = IntOrNull(ice.remotePort);
-        remote["network_type"] = nullptr;
-        remote["protocol"] = TextOrNull(ice.remoteProtocol);
-        remote["relay_protocol"] = TextOrNull(ice.remoteRelayProtocol);
-
-        Json network = Json::object();
-        network["network_type"] = ice.localNetworkType;
-        network["connection_type"] = connectionType;
-        network["local_candidate"] = std::move(local);
-        network["remote_candidate"] = std::move(remote);
-        {
-            std::lock_guard<std::mutex> geoLock(impl->geoMutex);
-            network["isp"] = impl->geo.ready && !impl->geo.isp.empty() ? Json(impl->geo.isp) : Json(nullptr);
-        }
-        actionData["network_metric"] = std::move(network);
-    }
-    {
+    const SqmGeoInfo geo = [this] {
         std::lock_guard<std::mutex> geoLock(impl->geoMutex);
-        Json geo = Json::object();
-        geo["country"] = impl->geo.ready ? Json(impl->geo.countryCode) : Json(nullptr);
-        geo["city"] = impl->geo.ready ? Json(impl->geo.city) : Json(nullptr);
-        actionData["geo_metric"] = std::move(geo);
-    }
+        return impl->geo;
+    }();
+
+    const SqmIceInfo& ice = impl->ice;
+    Json local = Json::object();
+    local["type"] = ice.localCandidateType;
+    local["ip"] = ice.localAddress;
+    local["vpn"] = ice.localVpn.empty() ? Json(nullptr) : Json(ice.localVpn == "true");
+    local["network_type"] = ice.localNetworkType;
+    local["relay_protocol"] = TextOrNull(ice.localRelayProtocol);
+
+    Json remote = Json::object();
+    remote["type"] = ice.remoteCandidateType;
+    remote["ip"] = ice.remoteAddress;
+    remote["port"] = IntOrNull(ice.remotePort);
+    remote["network_type"] = nullptr;
+    remote["protocol"] = TextOrNull(ice.remoteProtocol);
+    remote["relay_protocol"] = TextOrNull(ice.remoteRelayProtocol);
+
+    Json network = Json::object();
+    network["network_type"] = ice.localNetworkType;
+    network["connection_type"] = connectionType;
+    network["local_candidate"] = std::move(local);
+    network["remote_candidate"] = std::move(remote);
+    network["isp"] = geo.ready && !geo.isp.empty() ? Json(geo.isp) : Json(nullptr);
+    actionData["network_metric"] = std::move(network);
+
+    Json geoMetric = Json::object();
+    geoMetric["country"] = geo.ready ? Json(geo.countryCode) : Json(nullptr);
+    geoMetric["city"] = geo.ready ? Json(geo.city) : Json(nullptr);
+    actionData["geo_metric"] = std::move(geoMetric);
     record["action_data"] = std::move(actionData);
 
     s.duringGateMs = now;
-    result.ready = true;
-    result.body = CompactJsonText(record);
+    result = PreparePost(record);
     result.generation = s.generation;
-    s.accessToken = p.accessTokenFn ? p.accessTokenFn() : std::string();
-    result.headers = BuildRequestHeaders(s.accessToken);
     return result;
 }
 

@@ -65,6 +65,18 @@ void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeade
                 LogInfo("[TesselSDK::SQM] " + recordName + " payload (raw):\n" + body);
             }
         }
+        if (!impl->providers.httpPostFn) return;
+        // Compressed once; the retries post the same bytes.
+        PostGzipped(recordName, std::make_shared<const std::string>(GzipCompress(body)), headers, attempt,
+                    std::move(onSuccess));
+    } catch (const std::exception& e) {
+        LogError("[TesselSDK::SQM] " + recordName + " post failed: " + e.what());
+    }
+}
+
+void SQM::PostGzipped(const std::string& name, std::shared_ptr<const std::string> gzipped, const HttpHeaders& headers,
+                      int attempt, std::function<void()> onSuccess) {
+    try {
         std::string api;
         {
             std::lock_guard<std::mutex> lock(impl->configMutex);
@@ -73,19 +85,19 @@ void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeade
         const std::string url = MetricsUrl(api);
         if (!impl->providers.httpPostFn) return;
 
-        HttpCompletion completion = [this, recordName, body, headers, attempt, onSuccess](
-                                        int status, const std::string& response) {
-            OnMetricsResponse(recordName, body, headers, attempt, onSuccess, status, response);
+        HttpCompletion completion = [this, name, gzipped, headers, attempt, onSuccess](int status,
+                                                                                      const std::string& response) {
+            OnMetricsResponse(name, gzipped, headers, attempt, onSuccess, status, response);
         };
-        impl->providers.httpPostFn(url, GzipCompress(body), headers, completion);
+        impl->providers.httpPostFn(url, *gzipped, headers, completion);
     } catch (const std::exception& e) {
-        LogError("[TesselSDK::SQM] " + recordName + " post failed: " + e.what());
+        LogError("[TesselSDK::SQM] " + name + " post failed: " + e.what());
     }
 }
 
-void SQM::OnMetricsResponse(const std::string& name, const std::string& body, const HttpHeaders& headers,
-                            int attempt, const std::function<void()>& onSuccess, int status,
-                            const std::string& response) {
+void SQM::OnMetricsResponse(const std::string& name, const std::shared_ptr<const std::string>& gzipped,
+                            const HttpHeaders& headers, int attempt, const std::function<void()>& onSuccess,
+                            int status, const std::string& response) {
     if (status == 200) {
         LogInfo("[TesselSDK::SQM] " + name + ": " + std::to_string(status) + ": " + response);
         if (onSuccess) onSuccess();
@@ -99,8 +111,8 @@ void SQM::OnMetricsResponse(const std::string& name, const std::string& body, co
     }
     const std::chrono::milliseconds delay(std::min(1000 << attempt, 10000));
     const std::chrono::milliseconds wait = impl->retryWait ? impl->retryWait(delay) : delay;
-    auto retry = [this, name, body, headers, attempt, onSuccess]() {
-        PostMetrics(name.c_str(), body, headers, attempt + 1, onSuccess);
+    auto retry = [this, name, gzipped, headers, attempt, onSuccess]() {
+        PostGzipped(name, gzipped, headers, attempt + 1, onSuccess);
     };
     if (impl->retries.Schedule(wait, std::move(retry)) == SqmRetryPool::ScheduleResult::ThreadFailed) {
         LogError("[TesselSDK::SQM] " + name + " retry dropped: cannot start a retry thread.");
