@@ -162,7 +162,7 @@ TEST(IceServersJson, CompactOrderedAndEscaped) {
 
 TEST(CApiGetters, TextsArePerThread) {
     testsupport::ResetServer();
-    testsupport::AddRoute({{"path", "/cdn-live/live/application_no/STATIC/halyxapp/streaming/config_streaming.json"},
+    testsupport::AddRoute({{"path", testsupport::LiveConfigPath()},
                            {"status", 200},
                            {"body", R"({"virivizar_ss":{"ws":{"kr":"ws.host"}},
                                        "virivizar_event":{"api":{"kr":"https://event/api"}},

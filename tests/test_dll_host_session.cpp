@@ -26,8 +26,6 @@ using testsupport::WaitForRequests;
 
 namespace {
 
-const char* kConfigPath = "/cdn-live/live/application_no/STATIC/halyxapp/streaming/config_streaming.json";
-
 nlohmann::json SessionConfig() {
     const std::string base = ServerUrl();
     const std::string hostPort = base.substr(base.find("//") + 2);
@@ -109,7 +107,7 @@ void OnPlayerReady(bool ok, int status, const char* message) {
 
 TEST(HostSession, WholeSessionThroughTheExportedFunctions) {
     testsupport::ResetServer();
-    AddRoute({{"path", kConfigPath}, {"status", 200}, {"body", SessionConfig().dump()}});
+    AddRoute({{"path", testsupport::LiveConfigPath()}, {"status", 200}, {"body", SessionConfig().dump()}});
     SessionEnv env;
     g_events.clear();
 
@@ -187,7 +185,7 @@ TEST(HostSession, WholeSessionThroughTheExportedFunctions) {
 
 TEST(HostSession, StreamingThroughTheClassInterfacePostsEveryRecord) {
     testsupport::ResetServer();
-    AddRoute({{"path", kConfigPath}, {"status", 200}, {"body", SessionConfig().dump()}});
+    AddRoute({{"path", testsupport::LiveConfigPath()}, {"status", 200}, {"body", SessionConfig().dump()}});
     SessionEnv env;
 
     TesselSDK::PlatformInterface platform;

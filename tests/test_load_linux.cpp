@@ -32,8 +32,6 @@ using testsupport::ServerUrl;
 
 namespace {
 
-const char* kConfigPath = "/cdn-live/live/application_no/STATIC/halyxapp/streaming/config_streaming.json";
-
 size_t HeapInUse() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return __sanitizer_get_current_allocated_bytes();
@@ -108,7 +106,7 @@ TEST(Load, EightHostThreadsWhileShuttingDownAndDestroying) {
     const char* env = std::getenv("TESSELSDK_LOAD_SECONDS");
     const int seconds = env ? std::atoi(env) : 60;
     testsupport::ResetServer();
-    AddRoute({{"path", kConfigPath}, {"status", 200}, {"body", LoadConfig().dump()}});
+    AddRoute({{"path", testsupport::LiveConfigPath()}, {"status", 200}, {"body", LoadConfig().dump()}});
     ScopedEnv gate("streaming_yn", "y");
     ScopedEnv envName("ENV");
     ScopedEnv game("game_id", "LOADGAME");

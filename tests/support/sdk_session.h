@@ -16,10 +16,6 @@
 
 namespace testsupport {
 
-inline const char* LiveConfigPath() {
-    return "/cdn-live/live/application_no/STATIC/halyxapp/streaming/config_streaming.json";
-}
-
 // A configuration naming the double's TURN service and notification endpoint.
 inline nlohmann::json SessionConfig() {
     const std::string base = ServerUrl();

@@ -16,6 +16,11 @@ namespace testsupport {
 // TESSELSDK_TEST_SERVER variable that CTest sets.
 std::string ServerUrl();
 
+// Where the double serves the LIVE configuration document.
+inline const char* LiveConfigPath() {
+    return "/cdn-live/live/application_no/STATIC/halyxapp/streaming/config_streaming.json";
+}
+
 struct RecordedRequest {
     std::string method;
     std::string path;  // request target, query included
