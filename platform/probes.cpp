@@ -205,43 +205,26 @@ bool ParseHexId(const std::string& text, unsigned& value) {
 
 // ---------------------------------------------------------------------------
 // The probes. Facts that cannot change while the process runs are read once.
-// Their texts are never destroyed: threads of the host may still ask while
-// the process exits.
 
-std::string GetGpuName() {
-    static const std::string* const name = new std::string(probes::ReadGpuName());
-    return *name;
+namespace {
+
+// The first answer of `Read`, kept for the life of the process. It is never
+// destroyed: threads of the host may still ask while the process exits.
+template <auto Read>
+const auto& ReadOnce() {
+    static const auto* const value = new auto(Read());
+    return *value;
 }
 
-std::string GetModuleVersion() {
-    static const std::string* const version = new std::string(probes::ReadModuleVersion());
-    return *version;
-}
+}  // namespace
 
-std::string GetOsVersion() {
-    static const std::string* const version = new std::string(probes::ReadOsVersion());
-    return *version;
-}
-
-std::string GetCpuName() {
-    static const std::string* const name = new std::string(probes::ReadCpuName());
-    return *name;
-}
-
-std::string GetDeviceModel() {
-    static const std::string* const model = new std::string(probes::ReadDeviceModel());
-    return *model;
-}
-
-float GetTotalMemoryGb() {
-    static const float gb = probes::ReadTotalMemoryGb();
-    return gb;
-}
-
-float GetGpuMemoryGb() {
-    static const float gb = probes::ReadGpuMemoryGb();
-    return gb;
-}
+std::string GetGpuName() { return ReadOnce<probes::ReadGpuName>(); }
+std::string GetModuleVersion() { return ReadOnce<probes::ReadModuleVersion>(); }
+std::string GetOsVersion() { return ReadOnce<probes::ReadOsVersion>(); }
+std::string GetCpuName() { return ReadOnce<probes::ReadCpuName>(); }
+std::string GetDeviceModel() { return ReadOnce<probes::ReadDeviceModel>(); }
+float GetTotalMemoryGb() { return ReadOnce<probes::ReadTotalMemoryGb>(); }
+float GetGpuMemoryGb() { return ReadOnce<probes::ReadGpuMemoryGb>(); }
 
 std::string GetHostName() {
     std::vector<std::string> candidates;
@@ -285,8 +268,8 @@ GpuFacts ReadGpuFacts() {
 void DetectGpu(std::string& name, int& hardwareEncoder) {
     name = "Unknown GPU";
     hardwareEncoder = 1;
-    static const GpuFacts* const gpu = new GpuFacts(ReadGpuFacts());
-    switch (gpu->status) {
+    const GpuFacts& gpu = ReadOnce<ReadGpuFacts>();
+    switch (gpu.status) {
         case probes::AdapterStatus::kNoFactory:
             LogMessage(kLogError, "[TesselSDK] Failed to create DXGI Factory.");
             return;
@@ -296,9 +279,9 @@ void DetectGpu(std::string& name, int& hardwareEncoder) {
         case probes::AdapterStatus::kOk:
             break;
     }
-    name = gpu->name;
+    name = gpu.name;
     LogMessage(kLogInfo,
-               "[TesselSDK] Detected GPU: " + name + " (encoding: " + (gpu->hardware ? "hardware" : "software") + ")");
+               "[TesselSDK] Detected GPU: " + name + " (encoding: " + (gpu.hardware ? "hardware" : "software") + ")");
 }
 
 }  // namespace TesselSDK
