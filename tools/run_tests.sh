@@ -6,7 +6,8 @@
 #   tsan     Linux build under ThreadSanitizer
 #   fuzz     libFuzzer targets (clang, ASan+UBSan), each for FUZZ_SECONDS (60)
 # Each lane has its own build folder under build/ and its own local service
-# double port. LANES="linux windows" limits the run; JOBS sets build parallelism.
+# double port (PORT_BASE + 0..4). LANES="linux windows" limits the run; JOBS
+# sets build parallelism.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +16,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-$(nproc)}
 lanes=${LANES:-"linux windows asan tsan fuzz"}
 fuzz_seconds=${FUZZ_SECONDS:-60}
+# Lanes use PORT_BASE+0..4 (two checkouts side by side need different bases).
+port_base=${PORT_BASE:-18480}
 build_root=${BUILD_ROOT:-$root/build}
 logs=$build_root/logs
 mkdir -p "$logs"
@@ -23,14 +26,14 @@ configure() {
   local lane=$1 dir=$build_root/$1
   local common=(-S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELSDK_LOCAL_ENDPOINTS=ON)
   case $lane in
-    linux)   cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18480 -DTESSELSDK_BUILD_BENCH=ON ;;
-    windows) cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18481 -DCMAKE_BUILD_TYPE=Release \
+    linux)   cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 0)) -DTESSELSDK_BUILD_BENCH=ON ;;
+    windows) cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 1)) -DCMAKE_BUILD_TYPE=Release \
                -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
-    asan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18482 -DTESSELSDK_SANITIZE=address,undefined \
+    asan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 2)) -DTESSELSDK_SANITIZE=address,undefined \
                -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
-    tsan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18483 -DTESSELSDK_SANITIZE=thread \
+    tsan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 3)) -DTESSELSDK_SANITIZE=thread \
                -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
-    fuzz)    CC=clang CXX=clang++ cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=18484 -DTESSELSDK_BUILD_FUZZ=ON \
+    fuzz)    CC=clang CXX=clang++ cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 4)) -DTESSELSDK_BUILD_FUZZ=ON \
                -DTESSELSDK_SANITIZE=address,undefined -DTESSELSDK_BUILD_TESTS=OFF -DTESSELSDK_BUILD_EXAMPLES=OFF \
                -DTESSELSDK_FUZZ_SECONDS="$fuzz_seconds" ;;
     *) echo "unknown lane $lane" >&2; return 1 ;;
