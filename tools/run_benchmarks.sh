@@ -6,12 +6,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install_deps.sh"
 dir=$root/build/bench
+port=${BENCH_PORT:-18495}  # the local service double
 cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTESSELSDK_BUILD_BENCH=ON -DTESSELSDK_BUILD_TESTS=OFF \
-  -DTESSELSDK_BUILD_EXAMPLES=OFF -DTESSELSDK_LOCAL_ENDPOINTS=ON -DTESSELSDK_LOCAL_PORT=18495 > /dev/null
+  -DTESSELSDK_BUILD_EXAMPLES=OFF -DTESSELSDK_LOCAL_ENDPOINTS=ON -DTESSELSDK_LOCAL_PORT="$port" > /dev/null
 cmake --build "$dir" -j "${JOBS:-$(nproc)}" > "$dir/build.log" 2>&1 || { tail -30 "$dir/build.log"; exit 1; }
 
 # The telemetry benchmark posts to the local service double.
-python3 "$root/tools/service_double.py" start --port 18495 --pidfile "$dir/double.pid"
+python3 "$root/tools/service_double.py" start --port "$port" --pidfile "$dir/double.pid"
 trap 'python3 "$root/tools/service_double.py" stop --pidfile "$dir/double.pid"' EXIT
 export XDG_DATA_HOME=$dir/data
 
