@@ -1,7 +1,5 @@
 #include "sqm/sqm.h"
 
-#include <algorithm>
-
 #include "sqm/sqm_impl.h"
 #include "sqm/sqm_text.h"
 
@@ -12,6 +10,10 @@ SQM::SQM() : impl(new SqmImpl()) {}
 SQM::~SQM() {
     // Retries refer to this collector: stop them before any state goes away.
     impl->retries.StopAndJoin();
+    // The threads are gone: what is left never ran.
+    for (const auto& retry : impl->pendingRetries) {
+        LogWarn("[TesselSDK::SQM] " + retry.second + " retry dropped: the collector was destroyed before it ran.");
+    }
 }
 
 void SQM::SetHostCallbacks(SqmCallbacks callbacks, const std::string& clientVersion, int /*geType*/) {
@@ -48,13 +50,6 @@ void SQM::LogWarn(const std::string& text) const {
 
 void SQM::LogError(const std::string& text) const {
     if (impl->providers.logFn) impl->providers.logFn(2, text.c_str());
-}
-
-std::size_t SampleCap(const SqmConfig& config) {
-    const long long perSample = std::max(config.metric_collect_interval_s, 1);
-    const long long perBatch = std::max(config.during_streaming_push_interval_s, 0) / perSample + 1;
-    const long long cap = std::min<long long>(std::max<long long>(perBatch * 4, kMinSampleCap), kMaxSampleCap);
-    return static_cast<std::size_t>(cap);
 }
 
 }  // namespace TesselSDK

@@ -67,8 +67,8 @@ private:
     Json BuildDuringSample(long long nowMs);
     Json BuildQualityLimitationDurations() const;
     Json BuildEnvelope(const std::string& playerId, const char* actionType) const;
-    void AppendSample(Json sample, const SqmConfig& settings);
-    SqmPendingSend PreparePost(const Json& record);
+    void AppendSample(const Json& sample);
+    SqmPendingSend PreparePost(std::string body);
 
     // Upload.
     void SendPending(const SqmPendingSend& start, const SqmPendingSend& during);
@@ -81,6 +81,7 @@ private:
                            int status, const std::string& response);
     HttpHeaders BuildRequestHeaders(const std::string& token) const;
     void OnStartStreamingSent(std::uint64_t generation);
+    void ForgetPendingRetry(std::uint64_t number);
 
     // Geolocation.
     void RequestGeoLookup();

@@ -1,6 +1,7 @@
 #include "sqm/sqm_gzip.h"
 
 #include <cstring>
+#include <limits>
 
 #include <zlib.h>
 
@@ -31,23 +32,26 @@ private:
 
 }  // namespace
 
-std::string GzipCompress(const std::string& data) {
-    std::string out;
+std::optional<std::string> GzipCompress(const std::string& data) {
+    // zlib counts its input in 32-bit units.
+    if (data.size() > std::numeric_limits<uInt>::max()) return std::nullopt;
     DeflateStream deflater;
-    if (!deflater.ok()) return out;
+    if (!deflater.ok()) return std::nullopt;
     z_stream& zs = deflater.get();
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     zs.avail_in = static_cast<uInt>(data.size());
     constexpr uInt kWindow = 32768;
     char buffer[kWindow];
-    do {
+    std::string out;
+    for (;;) {
         zs.next_out = reinterpret_cast<Bytef*>(buffer);
         zs.avail_out = kWindow;
         const int rc = deflate(&zs, Z_FINISH);
         out.append(buffer, kWindow - zs.avail_out);
-        if (rc == Z_STREAM_ERROR) break;
-    } while (zs.avail_out == 0);
-    return out;
+        if (rc == Z_STREAM_END) return out;
+        // Z_OK: more output to come; anything else is a failure.
+        if (rc != Z_OK) return std::nullopt;
+    }
 }
 
 }  // namespace TesselSDK

@@ -5,9 +5,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sqm/sqm.h"
+#include "sqm/sqm_gzip.h"
 #include "sqm/sqm_retry.h"
 
 namespace TesselSDK {
@@ -62,7 +65,10 @@ struct SqmSessionState {
     std::unordered_map<std::string, std::string> latestStats;
     std::unordered_map<std::string, std::string> videoCodec;
     std::unordered_map<std::string, std::string> otherCodec;
-    std::vector<nlohmann::ordered_json> samples;
+    // The compact "metric_object" text of each buffered sample, oldest first,
+    // and their total size.
+    std::deque<std::string> samples;
+    std::size_t sampleBytes = 0;
     bool startPending = false;
     std::string startPlayerId;
     std::string connectionType;
@@ -75,7 +81,7 @@ struct SqmSessionState {
     std::string accessToken;
     // Counts streaming starts; a START success of an earlier start is stale.
     std::uint64_t generation = 0;
-    // Samples are being dropped at the buffer's cap (one WARN per burst).
+    // Samples are being dropped at the buffer's bound (one WARN per burst).
     bool droppingSamples = false;
 };
 
@@ -110,16 +116,24 @@ struct SQM::SqmImpl {
     std::function<SteadyTime()> steadyNow = [] { return std::chrono::steady_clock::now(); };
     // Maps a retry's nominal delay to the time actually waited; tests shorten it.
     std::function<std::chrono::milliseconds(std::chrono::milliseconds)> retryWait;
+    // Compresses a body for the wire; replaceable by tests.
+    std::function<std::optional<std::string>(const std::string&)> compress = GzipCompress;
+
+    // Retries scheduled and not yet started, by number, with their record's
+    // name: those still here when the collector goes are reported then.
+    std::mutex pendingRetriesMutex;
+    std::map<std::uint64_t, std::string> pendingRetries;
+    std::uint64_t nextRetryNumber = 0;
 
     // Last member: destroyed first, after every retry thread has been joined.
     SqmRetryPool retries;
 };
 
-// Most samples kept while no batch takes them: a whole batch interval with a
-// wide margin, never fewer than kMinSampleCap and never more than kMaxSampleCap.
-constexpr std::size_t kMinSampleCap = 120;
-constexpr std::size_t kMaxSampleCap = 4096;
-std::size_t SampleCap(const SqmConfig& config);
+// Most sample text kept while no batch takes it. Every sample since the last
+// batch (since the streaming start for the first) is kept whatever the
+// intervals, up to this size: far above a real session's needs, which at one
+// report a second reach a few hundred kilobytes.
+constexpr std::size_t kSampleBufferBytes = 8u * 1024u * 1024u;
 
 // Upload URL for the configured metrics host ("" selects the development endpoint).
 std::string MetricsUrl(const std::string& api);

@@ -1,7 +1,9 @@
 // Streaming session lifecycle: start, end, player connected, the DURING step
 // and the envelope every record shares.
 #include <chrono>
+#include <deque>
 #include <limits>
+#include <string>
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
@@ -12,6 +14,26 @@ namespace {
 
 long long WholeSeconds(SteadyTime from, SteadyTime to) {
     return static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(to - from).count());
+}
+
+// The record's text with the samples' texts as its "data" array. The record
+// comes with that array empty, as the last member of "action_data", itself
+// the record's last member; the buffered texts go between its brackets as
+// they are, without being parsed again.
+std::string RecordWithSamples(const nlohmann::ordered_json& record, const std::deque<std::string>& samples) {
+    const std::string text = CompactJsonText(record);
+    static const std::string kTail = "[]}}";
+    std::size_t size = text.size();
+    for (const std::string& sample : samples) size += sample.size() + 1;
+    std::string out;
+    out.reserve(size);
+    out.append(text, 0, text.size() - kTail.size() + 1);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (i > 0) out += ',';
+        out += samples[i];
+    }
+    out.append(kTail, 1, std::string::npos);
+    return out;
 }
 
 }  // namespace
@@ -28,18 +50,22 @@ SQM::Json SQM::BuildEnvelope(const std::string& playerId, const char* actionType
     return record;
 }
 
-void SQM::AppendSample(Json sample, const SqmConfig& settings) {
+void SQM::AppendSample(const Json& sample) {
     SqmSessionState& s = impl->session;
-    const std::size_t cap = SampleCap(settings);
-    if (s.samples.size() >= cap) {
-        s.samples.erase(s.samples.begin(), s.samples.begin() + static_cast<std::ptrdiff_t>(s.samples.size() - cap + 1));
-        if (!s.droppingSamples) {
-            s.droppingSamples = true;
-            LogWarn("[TesselSDK::SQM] Sample buffer full (" + std::to_string(cap) +
-                    " samples) - dropping the oldest samples.");
-        }
+    std::string text = CompactJsonText(sample["metric_object"]);
+    s.sampleBytes += text.size();
+    s.samples.push_back(std::move(text));
+    bool dropped = false;
+    while (s.sampleBytes > kSampleBufferBytes && !s.samples.empty()) {
+        s.sampleBytes -= s.samples.front().size();
+        s.samples.pop_front();
+        dropped = true;
     }
-    s.samples.push_back(std::move(sample));
+    if (dropped && !s.droppingSamples) {
+        s.droppingSamples = true;
+        LogWarn("[TesselSDK::SQM] Sample buffer full (" + std::to_string(kSampleBufferBytes / (1024 * 1024)) +
+                " MiB) - dropping the oldest samples.");
+    }
 }
 
 void SQM::OnStreamingStart(const char* playerId, const char* connectionType) {
@@ -61,6 +87,7 @@ void SQM::OnStreamingStart(const char* playerId, const char* connectionType) {
         s.timersStarted = true;
         s.lastSampleTime = impl->steadyNow();
         s.samples.clear();
+        s.sampleBytes = 0;
         s.droppingSamples = false;
         s.startPending = true;
         s.startPlayerId = player;
@@ -90,7 +117,7 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
         }
     }
 
-    std::vector<Json> buffered;
+    std::deque<std::string> buffered;
     Json current;
     bool wasSent = false;
     std::string token;
@@ -107,6 +134,7 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
         s.startSent = false;
         // Nothing reads the buffer again before the next start empties it.
         s.samples.clear();
+        s.sampleBytes = 0;
         s.droppingSamples = false;
     }
 
@@ -115,19 +143,17 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
         return;
     }
 
-    Json data = Json::array();
-    for (Json& sample : buffered) data.push_back(std::move(sample["metric_object"]));
-    data.push_back(std::move(current["metric_object"]));
+    buffered.push_back(CompactJsonText(current["metric_object"]));
 
     Json actionData = Json::object();
     actionData["streaming_end_time_ms"] = now;
     actionData["streaming_session_duration_ms"] = startMs >= 1 ? Json(now - startMs) : Json(nullptr);
-    actionData["data"] = std::move(data);
+    actionData["data"] = Json::array();
 
     Json record = BuildEnvelope(player, "END_STREAMING");
     record["action_data"] = std::move(actionData);
     const HttpHeaders headers = BuildRequestHeaders(token);
-    PostMetrics("END_STREAMING", CompactJsonText(record), headers, 0, nullptr);
+    PostMetrics("END_STREAMING", RecordWithSamples(record, buffered), headers, 0, nullptr);
 }
 
 void SQM::MarkPlayerConnected() {
@@ -157,7 +183,7 @@ SqmPendingSend SQM::BuildDuringBatch(const SqmConfig& settings, SteadyTime now) 
 
     s.lastSampleTime = now;
     const long long sampleMs = p.nowMsFn();
-    AppendSample(BuildDuringSample(sampleMs), settings);
+    AppendSample(BuildDuringSample(sampleMs));
 
     if (s.duringGateMs <= 0 || gateMs < s.duringGateMs) return result;
     if (!s.startSent) return result;
@@ -167,25 +193,23 @@ SqmPendingSend SQM::BuildDuringBatch(const SqmConfig& settings, SteadyTime now) 
     }
     if (WholeSeconds(s.lastBatchTime, now) < settings.during_streaming_push_interval_s) return result;
 
-    // The envelope first: the samples are taken apart only once the host's
-    // providers have answered.
     Json record = BuildEnvelope(s.peerId, "DURING_STREAMING");
-    Json data = Json::array();
-    for (Json& sample : s.samples) data.push_back(std::move(sample["metric_object"]));
     Json actionData = Json::object();
-    actionData["data"] = std::move(data);
+    actionData["data"] = Json::array();
     record["action_data"] = std::move(actionData);
+    std::string body = RecordWithSamples(record, s.samples);
 
     s.lastBatchTime = now;
     s.samples.clear();
+    s.sampleBytes = 0;
     s.droppingSamples = false;
-    return PreparePost(record);
+    return PreparePost(std::move(body));
 }
 
-SqmPendingSend SQM::PreparePost(const Json& record) {
+SqmPendingSend SQM::PreparePost(std::string body) {
     SqmPendingSend send;
     send.ready = true;
-    send.body = CompactJsonText(record);
+    send.body = std::move(body);
     // Every built record takes a fresh token; END_STREAMING reuses the last one.
     impl->session.accessToken = impl->providers.accessTokenFn ? impl->providers.accessTokenFn() : std::string();
     send.headers = BuildRequestHeaders(impl->session.accessToken);

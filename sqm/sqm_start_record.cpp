@@ -156,7 +156,7 @@ SqmPendingSend SQM::BuildStartStreaming(const SqmConfig& settings) {
     record["action_data"] = std::move(actionData);
 
     s.duringGateMs = now;
-    result = PreparePost(record);
+    result = PreparePost(CompactJsonText(record));
     result.generation = s.generation;
     return result;
 }

@@ -3,20 +3,32 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_gzip.h"
 #include "sqm/sqm_impl.h"
 #include "tesselsdk_endpoints.h"
 #include "util/json_text.h"
+#include "util/text.h"
 
 namespace TesselSDK {
 namespace {
 
 constexpr int kMaxRetries = 3;
 
-bool HasScheme(const std::string& api) {
-    return api.compare(0, 7, "http://") == 0 || api.compare(0, 8, "https://") == 0;
+std::string LowerAscii(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), AsciiToLower);
+    return text;
+}
+
+// Length of a leading "http://" or "https://" in any letter case; 0 when the
+// text does not begin with either.
+std::size_t SchemeLength(const std::string& api) {
+    for (const std::string scheme : {"http://", "https://"}) {
+        if (LowerAscii(api.substr(0, scheme.size())) == scheme) return scheme.size();
+    }
+    return 0;
 }
 
 }  // namespace
@@ -25,8 +37,10 @@ std::string MetricsUrl(const std::string& api) {
     if (api.empty()) return std::string(TESSELSDK_SQM_DEV_URL) + "/virivizar-sqm/v1.0/metrics";
     std::string host = api;
     while (!host.empty() && host.back() == '/') host.pop_back();
-    // A value that already names its scheme is used as given.
-    return (HasScheme(host) ? std::string() : std::string("https://")) + host + "/v1.0/metrics";
+    // A value that already names its scheme keeps it, written in lower case.
+    const std::size_t scheme = SchemeLength(host);
+    if (scheme == 0) return "https://" + host + "/v1.0/metrics";
+    return LowerAscii(host.substr(0, scheme)) + host.substr(scheme) + "/v1.0/metrics";
 }
 
 HttpHeaders SQM::BuildRequestHeaders(const std::string& token) const {
@@ -66,8 +80,14 @@ void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeade
             }
         }
         if (!impl->providers.httpPostFn) return;
-        // Compressed once; the retries post the same bytes.
-        PostGzipped(recordName, std::make_shared<const std::string>(GzipCompress(body)), headers, attempt,
+        // Compressed once; the retries post the same bytes. A body that
+        // cannot be compressed is not sent at all.
+        std::optional<std::string> gzipped = impl->compress(body);
+        if (!gzipped) {
+            LogError("[TesselSDK::SQM] " + recordName + " not sent: gzip compression failed.");
+            return;
+        }
+        PostGzipped(recordName, std::make_shared<const std::string>(std::move(*gzipped)), headers, attempt,
                     std::move(onSuccess));
     } catch (const std::exception& e) {
         LogError("[TesselSDK::SQM] " + recordName + " post failed: " + e.what());
@@ -111,12 +131,27 @@ void SQM::OnMetricsResponse(const std::string& name, const std::shared_ptr<const
     }
     const std::chrono::milliseconds delay(std::min(1000 << attempt, 10000));
     const std::chrono::milliseconds wait = impl->retryWait ? impl->retryWait(delay) : delay;
-    auto retry = [this, name, gzipped, headers, attempt, onSuccess]() {
+    // Noted as pending until it starts: one the collector's end stops first
+    // (or refuses, while it is ending) is reported then.
+    std::uint64_t number = 0;
+    {
+        std::lock_guard<std::mutex> lock(impl->pendingRetriesMutex);
+        number = impl->nextRetryNumber++;
+        impl->pendingRetries.emplace(number, name);
+    }
+    auto retry = [this, number, name, gzipped, headers, attempt, onSuccess]() {
+        ForgetPendingRetry(number);
         PostGzipped(name, gzipped, headers, attempt + 1, onSuccess);
     };
     if (impl->retries.Schedule(wait, std::move(retry)) == SqmRetryPool::ScheduleResult::ThreadFailed) {
+        ForgetPendingRetry(number);
         LogError("[TesselSDK::SQM] " + name + " retry dropped: cannot start a retry thread.");
     }
+}
+
+void SQM::ForgetPendingRetry(std::uint64_t number) {
+    std::lock_guard<std::mutex> lock(impl->pendingRetriesMutex);
+    impl->pendingRetries.erase(number);
 }
 
 void SQM::OnStartStreamingSent(std::uint64_t generation) {

@@ -11,12 +11,16 @@ using TesselSDK::SqmTestAccess;
 
 namespace {
 
-// One statistics report per second for the given number of seconds.
-void PushEverySecond(FakeHost& host, SQM& sqm, int seconds, const std::string& report = SettledReport()) {
-    for (int i = 0; i < seconds; ++i) {
-        host.AdvanceSeconds(1);
+// The given number of statistics reports, stepMs apart.
+void PushReports(FakeHost& host, SQM& sqm, int count, long long stepMs, const std::string& report = SettledReport()) {
+    for (int i = 0; i < count; ++i) {
+        host.AdvanceMs(stepMs);
         sqm.PushWebRTCStatsReport("p1", report.c_str());
     }
+}
+
+void PushEverySecond(FakeHost& host, SQM& sqm, int seconds, const std::string& report = SettledReport()) {
+    PushReports(host, sqm, seconds, 1000, report);
 }
 
 std::vector<long long> SeqNos(const Post& post) {
@@ -101,8 +105,9 @@ TEST(SqmSession, StatisticsBeforeAnyStartTwoStartsAndForeignEnds) {
     // Samples before any start are unnumbered and never posted.
     PushEverySecond(host, *sqm, 12);
     ASSERT_EQ(2u, impl.session.samples.size());
-    EXPECT_EQ(0, impl.session.samples[1]["metric_object"]["seq_no"]);
-    EXPECT_EQ(0, impl.session.samples[1]["metric_object"]["offset_time_ms"]);
+    const Json second = Json::parse(impl.session.samples[1]);
+    EXPECT_EQ(0, second["seq_no"]);
+    EXPECT_EQ(0, second["offset_time_ms"]);
     EXPECT_TRUE(host.Posts().empty());
 
     sqm->OnStreamingStart("A", "");
@@ -163,22 +168,48 @@ TEST(SqmSession, DisabledOrClocklessCollectorBuildsNothing) {
     EXPECT_EQ(0, host.geoCount);
 }
 
-TEST(SqmSession, SampleBufferIsCapped) {
+TEST(SqmSession, FirstBatchHoldsEverySampleSinceTheStart) {
+    const struct {
+        int collect, delay, batch;
+        long long stepMs;
+        int reports;
+        std::size_t samples;
+    } cases[] = {
+        {1, 300, 30, 1000, 340, 331},  // a long start delay: samples 1 to 331 in the first batch
+        {0, 0, 30, 100, 310, 302},     // a sample at every report, ten reports a second
+    };
+    for (const auto& c : cases) {
+        FakeHost host;
+        auto sqm = MakeCollector(host, EnabledConfig(c.collect, c.delay, c.batch));
+        sqm->OnStreamingStart("p1", "");
+        PushReports(host, *sqm, c.reports, c.stepMs);
+        const auto batches = host.PostsOf("DURING_STREAMING");
+        ASSERT_EQ(1u, batches.size()) << c.collect;
+        const std::vector<long long> seq = SeqNos(batches[0]);
+        ASSERT_EQ(c.samples, seq.size()) << c.collect;
+        EXPECT_EQ(1, seq.front());
+        EXPECT_EQ(static_cast<long long>(c.samples), seq.back());
+        EXPECT_EQ(0, host.CountLogs(1, "Sample buffer full"));
+    }
+}
+
+TEST(SqmSession, SampleBufferIsBoundedByBytes) {
     FakeHost host;
-    const auto config = EnabledConfig(0, 100000, 30);  // START never due: batches stay closed
-    auto sqm = MakeCollector(host, config);
-    const std::size_t cap = TesselSDK::SampleCap(config);
-    EXPECT_GE(cap, 31u * 2);  // at least two whole batch intervals
-    EXPECT_EQ(TesselSDK::kMaxSampleCap, TesselSDK::SampleCap(EnabledConfig(1, 0, 1000000)));
+    auto sqm = MakeCollector(host, EnabledConfig(0, 100000, 30));  // START never due: batches stay closed
+    // A statistics text of 256 KiB makes every sample as large.
+    const std::string report =
+        Report({{"outbound-rtp", Json{{"kind", "video"}, {"encoderImplementation", std::string(256 * 1024, 'x')}}}});
     sqm->OnStreamingStart("p", "");
-    PushEverySecond(host, *sqm, static_cast<int>(cap) + 50);
+    PushEverySecond(host, *sqm, 60, report);
     auto& s = SqmTestAccess::Impl(*sqm).session;
-    ASSERT_EQ(cap, s.samples.size());
-    EXPECT_EQ(51, s.samples.front()["metric_object"]["seq_no"]);  // the oldest were dropped
+    EXPECT_GE(s.samples.size(), 28u);
+    EXPECT_LE(s.samples.size(), 32u);  // 8 MiB of samples
+    EXPECT_LE(s.sampleBytes, TesselSDK::kSampleBufferBytes);
+    EXPECT_EQ(60, Json::parse(s.samples.back())["seq_no"]);  // the newest are kept
     EXPECT_EQ(1, host.CountLogs(1, "Sample buffer full"));
     // A new burst after the buffer was emptied logs again.
     sqm->OnStreamingStart("p", "");
-    PushEverySecond(host, *sqm, static_cast<int>(cap) + 1);
+    PushEverySecond(host, *sqm, 40, report);
     EXPECT_EQ(2, host.CountLogs(1, "Sample buffer full"));
 }
 

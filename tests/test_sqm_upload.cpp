@@ -30,6 +30,8 @@ TEST(SqmUpload, UrlRuleAndHeaders) {
     EXPECT_EQ("https:///v1.0/metrics", MetricsUrl("///"));
     // A value that carries its scheme is used as given.
     EXPECT_EQ("https://m.example/v1.0/metrics", MetricsUrl("https://m.example/"));
+    EXPECT_EQ("https://m.example/v1.0/metrics", MetricsUrl("HTTPS://m.example/"));
+    EXPECT_EQ("http://m.example:9/v1.0/metrics", MetricsUrl("Http://m.example:9"));
     EXPECT_EQ("http://127.0.0.1:9/sqm/v1.0/metrics", MetricsUrl("http://127.0.0.1:9/sqm"));
     EXPECT_EQ("https://httpbin.example/v1.0/metrics", MetricsUrl("httpbin.example"));
 
@@ -47,7 +49,7 @@ TEST(SqmUpload, UrlRuleAndHeaders) {
 }
 
 TEST(SqmUpload, GzipIsARealStream) {
-    const std::string empty = TesselSDK::GzipCompress("");
+    const std::string empty = TesselSDK::GzipCompress("").value();
     EXPECT_EQ("\x1f\x8b", empty.substr(0, 2));
     EXPECT_EQ("", Gunzip(empty));
     // Larger than one output window, incompressible parts included.
@@ -57,7 +59,15 @@ TEST(SqmUpload, GzipIsARealStream) {
         x = x * 1103515245u + 12345u;
         big.push_back(static_cast<char>(i % 3 == 0 ? (x >> 16) & 0xFF : 'a' + i % 7));
     }
-    EXPECT_EQ(big, Gunzip(TesselSDK::GzipCompress(big)));
+    EXPECT_EQ(big, Gunzip(TesselSDK::GzipCompress(big).value()));
+
+    // A body that cannot be compressed is not posted.
+    FakeHost host;
+    auto sqm = MakeCollector(host);
+    SqmTestAccess::Impl(*sqm).compress = [](const std::string&) { return std::nullopt; };
+    SqmTestAccess::Post(*sqm, "END_STREAMING", kBody);
+    EXPECT_TRUE(host.Posts().empty());
+    EXPECT_EQ(1, host.CountLogs(2, "[TesselSDK::SQM] END_STREAMING not sent: gzip compression failed."));
 }
 
 TEST(SqmUpload, FailedPostsRetryThreeTimesThenDrop) {
@@ -123,9 +133,14 @@ TEST(SqmUpload, DestroyingWithPendingRetriesPostsNothingMore) {
         EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(900)) << wait;
         std::this_thread::sleep_for(std::chrono::milliseconds(wait == 0 ? 50 : 1200));
         EXPECT_EQ(0, postsAfterDestroy.load());
+        // Each retry still asleep leaves a line naming its record.
+        if (wait > 0) {
+            EXPECT_EQ(4, host.CountLogs(1, "[TesselSDK::SQM] DURING_STREAMING retry dropped"));
+        }
         destroyed = false;
         std::lock_guard<std::mutex> lock(host.m);
         host.script.clear();
+        host.logs.clear();
     }
 }
 
