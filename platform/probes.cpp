@@ -204,27 +204,28 @@ bool ParseHexId(const std::string& text, unsigned& value) {
 }  // namespace probes
 
 // ---------------------------------------------------------------------------
-// The probes. Facts that cannot change while the process runs are read once.
+// The probes. Facts that cannot change while the process runs are read until
+// a read succeeds, and then kept.
 
 namespace {
 
-// The first answer of `Read`, kept for the life of the process. It is never
-// destroyed: threads of the host may still ask while the process exits.
+// The value of the probe that `Read` serves: its kept fact, or the fallback
+// while the fact cannot be read.
 template <auto Read>
-const auto& ReadOnce() {
-    static const auto* const value = new auto(Read());
-    return *value;
+auto Kept(const typename decltype(Read())::value_type& fallback) {
+    static probes::KeptFact<typename decltype(Read())::value_type> fact;
+    return fact.Get(Read).value_or(fallback);
 }
 
 }  // namespace
 
-std::string GetGpuName() { return ReadOnce<probes::ReadGpuName>(); }
-std::string GetModuleVersion() { return ReadOnce<probes::ReadModuleVersion>(); }
-std::string GetOsVersion() { return ReadOnce<probes::ReadOsVersion>(); }
-std::string GetCpuName() { return ReadOnce<probes::ReadCpuName>(); }
-std::string GetDeviceModel() { return ReadOnce<probes::ReadDeviceModel>(); }
-float GetTotalMemoryGb() { return ReadOnce<probes::ReadTotalMemoryGb>(); }
-float GetGpuMemoryGb() { return ReadOnce<probes::ReadGpuMemoryGb>(); }
+std::string GetGpuName() { return Kept<probes::ReadGpuName>("Unknown GPU"); }
+std::string GetModuleVersion() { return Kept<probes::ReadModuleVersion>("1.0.0.0"); }
+std::string GetOsVersion() { return Kept<probes::ReadOsVersion>("Unknown"); }
+std::string GetCpuName() { return Kept<probes::ReadCpuName>("Unknown CPU"); }
+std::string GetDeviceModel() { return Kept<probes::ReadDeviceModel>("Unknown Device"); }
+float GetTotalMemoryGb() { return Kept<probes::ReadTotalMemoryGb>(0.0f); }
+float GetGpuMemoryGb() { return Kept<probes::ReadGpuMemoryGb>(0.0f); }
 
 std::string GetHostName() {
     std::vector<std::string> candidates;
@@ -244,16 +245,16 @@ namespace {
 
 // Adapter 0 and whether an encoder runtime of its vendor is present.
 struct GpuFacts {
-    probes::AdapterStatus status = probes::AdapterStatus::kNoAdapter;
     std::string name;
     bool hardware = false;
 };
 
-GpuFacts ReadGpuFacts() {
+// Nothing when adapter 0 cannot be opened; status says how far it got.
+std::optional<GpuFacts> ReadGpuFacts(probes::AdapterStatus& status) {
     GpuFacts gpu;
     unsigned vendorId = 0;
-    gpu.status = probes::ReadAdapter0(gpu.name, vendorId);
-    if (gpu.status != probes::AdapterStatus::kOk) return gpu;
+    status = probes::ReadAdapter0(gpu.name, vendorId);
+    if (status != probes::AdapterStatus::kOk) return std::nullopt;
     for (const std::string& runtime : probes::EncoderRuntimesForVendor(vendorId)) {
         if (probes::EncoderRuntimePresent(runtime)) {
             gpu.hardware = true;
@@ -268,20 +269,20 @@ GpuFacts ReadGpuFacts() {
 void DetectGpu(std::string& name, int& hardwareEncoder) {
     name = "Unknown GPU";
     hardwareEncoder = 1;
-    const GpuFacts& gpu = ReadOnce<ReadGpuFacts>();
-    switch (gpu.status) {
-        case probes::AdapterStatus::kNoFactory:
+    static probes::KeptFact<GpuFacts> fact;
+    probes::AdapterStatus status = probes::AdapterStatus::kOk;
+    const std::optional<GpuFacts> gpu = fact.Get([&status]() { return ReadGpuFacts(status); });
+    if (!gpu) {
+        if (status == probes::AdapterStatus::kNoFactory) {
             LogMessage(kLogError, "[TesselSDK] Failed to create DXGI Factory.");
-            return;
-        case probes::AdapterStatus::kNoAdapter:
+        } else {
             LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
-            return;
-        case probes::AdapterStatus::kOk:
-            break;
+        }
+        return;
     }
-    name = gpu.name;
+    name = gpu->name;
     LogMessage(kLogInfo,
-               "[TesselSDK] Detected GPU: " + name + " (encoding: " + (gpu.hardware ? "hardware" : "software") + ")");
+               "[TesselSDK] Detected GPU: " + name + " (encoding: " + (gpu->hardware ? "hardware" : "software") + ")");
 }
 
 }  // namespace TesselSDK

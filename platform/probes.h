@@ -1,9 +1,12 @@
 // System-information probes. None fails outward: each gives its fallback.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +80,33 @@ struct GpuEngineSample {
 float SumGpu3dUtilisation(const std::vector<GpuEngineSample>& samples);
 float CapGpuUtilisation(double percent);
 
+// A fact that cannot change while the process runs. The first successful read
+// is kept for the life of the process; a read that fails is tried again at
+// the next call. The kept value is never destroyed: threads of the host may
+// still ask while the process exits. Safe from any thread.
+template <typename T>
+class KeptFact {
+public:
+    // `read` gives the fact, or nothing when it cannot be read now.
+    template <typename Read>
+    std::optional<T> Get(Read read) {
+        if (const T* kept = kept_.load(std::memory_order_acquire)) return *kept;
+        std::optional<T> value = read();
+        if (!value) return value;
+        const T* fresh = new (std::nothrow) T(*value);
+        const T* expected = nullptr;
+        if (fresh != nullptr &&
+            !kept_.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel, std::memory_order_acquire)) {
+            delete fresh;  // another thread kept its read first
+            return *expected;
+        }
+        return value;
+    }
+
+private:
+    std::atomic<const T*> kept_{nullptr};
+};
+
 // "+HH:MM" / "-HH:MM" of an offset from UTC in seconds.
 std::string FormatTimeZoneOffset(long long offsetSeconds);
 
@@ -108,14 +138,15 @@ constexpr float kBytesPerGb = 1073741824.0f;
 // ---------------------------------------------------------------------------
 // What each platform provides (probes_linux.cpp, probes_win.cpp).
 
-// The probe of the same name, read afresh; the probe keeps the first result.
-std::string ReadGpuName();
-std::string ReadModuleVersion();
-std::string ReadOsVersion();
-std::string ReadCpuName();
-std::string ReadDeviceModel();
-float ReadTotalMemoryGb();
-float ReadGpuMemoryGb();
+// The probe of the same name, read afresh; nothing where the probe gives its
+// fallback. The probe keeps the first value read.
+std::optional<std::string> ReadGpuName();
+std::optional<std::string> ReadModuleVersion();
+std::optional<std::string> ReadOsVersion();
+std::optional<std::string> ReadCpuName();
+std::optional<std::string> ReadDeviceModel();
+std::optional<float> ReadTotalMemoryGb();
+std::optional<float> ReadGpuMemoryGb();
 
 // How far opening graphics adapter 0 got.
 enum class AdapterStatus { kOk, kNoFactory, kNoAdapter };

@@ -172,41 +172,45 @@ bool ReadCpuTimes(CpuTimes& times) {
     return ReadTextFile("/proc/stat", stat) && ParseProcStatCpuTimes(stat, times);
 }
 
-std::string ReadGpuName() {
+std::optional<std::string> ReadGpuName() {
     DrmAdapter adapter;
-    return ReadDrmAdapter(adapter) ? adapter.name : "Unknown GPU";
+    if (!ReadDrmAdapter(adapter)) return std::nullopt;
+    return adapter.name;
 }
 
-std::string ReadModuleVersion() {
+std::optional<std::string> ReadModuleVersion() {
     Dl_info info;
     std::memset(&info, 0, sizeof(info));
-    if (::dladdr(&kModuleAnchor, &info) == 0 || info.dli_fname == nullptr) return "1.0.0.0";
+    if (::dladdr(&kModuleAnchor, &info) == 0 || info.dli_fname == nullptr) return std::nullopt;
     std::string path(info.dli_fname);
     const size_t slash = path.rfind('/');
     const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
-    return file.compare(0, 15, "libtesselsdk.so") == 0 ? TESSELSDK_VERSION_STRING : "1.0.0.0";
+    if (file.compare(0, 15, "libtesselsdk.so") != 0) return std::nullopt;
+    return std::string(TESSELSDK_VERSION_STRING);
 }
 
-std::string ReadOsVersion() {
+std::optional<std::string> ReadOsVersion() {
     struct utsname names;
     std::memset(&names, 0, sizeof(names));
-    if (::uname(&names) != 0) return "Unknown";
+    if (::uname(&names) != 0) return std::nullopt;
     const std::string version = KernelReleaseVersion(names.release);
-    return version.empty() ? "Unknown" : version;
+    if (version.empty()) return std::nullopt;
+    return version;
 }
 
-std::string ReadCpuName() {
+std::optional<std::string> ReadCpuName() {
     std::string cpuinfo;
-    if (!ReadTextFile("/proc/cpuinfo", cpuinfo)) return "Unknown CPU";
+    if (!ReadTextFile("/proc/cpuinfo", cpuinfo)) return std::nullopt;
     std::string name;
     // Readable but nameless (some architectures): "", as a registry key
     // without the value.
     return ParseCpuInfoModelName(cpuinfo, name) ? name : std::string();
 }
 
-std::string ReadDeviceModel() {
+std::optional<std::string> ReadDeviceModel() {
     const std::string model = ReadAttribute("/sys/class/dmi/id/product_name");
-    return model.empty() ? "Unknown Device" : model;
+    if (model.empty()) return std::nullopt;
+    return model;
 }
 
 void AppendSystemHostNames(std::vector<std::string>& candidates) {
@@ -232,17 +236,17 @@ void AppendSystemHostNames(std::vector<std::string>& candidates) {
     }
 }
 
-float ReadTotalMemoryGb() {
+std::optional<float> ReadTotalMemoryGb() {
     std::string meminfo;
     uint64_t kilobytes = 0;
-    if (!ReadTextFile("/proc/meminfo", meminfo) || !ParseMemInfoTotalKb(meminfo, kilobytes)) return 0.0f;
+    if (!ReadTextFile("/proc/meminfo", meminfo) || !ParseMemInfoTotalKb(meminfo, kilobytes)) return std::nullopt;
     return static_cast<float>(kilobytes) * 1024.0f / kBytesPerGb;
 }
 
-float ReadGpuMemoryGb() {
+std::optional<float> ReadGpuMemoryGb() {
     // Only drivers that publish their memory size (amdgpu) have one here.
     const std::string total = ReadAttribute(std::string(kDrmDevice) + "mem_info_vram_total");
-    if (total.empty() || total[0] < '0' || total[0] > '9') return 0.0f;
+    if (total.empty() || total[0] < '0' || total[0] > '9') return std::nullopt;
     return static_cast<float>(std::strtoull(total.c_str(), nullptr, 10)) / kBytesPerGb;
 }
 

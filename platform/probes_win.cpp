@@ -206,52 +206,51 @@ bool ReadCpuTimes(CpuTimes& times) {
     return true;
 }
 
-std::string ReadGpuName() {
+std::optional<std::string> ReadGpuName() {
     Adapter a;
-    if (OpenAdapter0(a) != AdapterStatus::kOk) return "Unknown GPU";
+    if (OpenAdapter0(a) != AdapterStatus::kOk) return std::nullopt;
     char name[128] = {};
     if (WideCharToMultiByte(CP_UTF8, 0, a.desc.Description, -1, name, sizeof(name), nullptr, nullptr) == 0) {
-        return "Unknown GPU";
+        return std::nullopt;
     }
     name[sizeof(name) - 1] = '\0';
-    return name;
+    return std::string(name);
 }
 
-std::string ReadModuleVersion() {
-    const std::string fallback = "1.0.0.0";
+std::optional<std::string> ReadModuleVersion() {
     HMODULE module = GetModuleHandleA("tesselsdk.dll");
-    if (module == nullptr) return fallback;
+    if (module == nullptr) return std::nullopt;
     char path[MAX_PATH + 1] = {};
-    if (GetModuleFileNameA(module, path, MAX_PATH) == 0) return fallback;
+    if (GetModuleFileNameA(module, path, MAX_PATH) == 0) return std::nullopt;
     path[MAX_PATH] = '\0';
     DWORD handle = 0;
     const DWORD size = GetFileVersionInfoSizeA(path, &handle);
-    if (size == 0) return fallback;
+    if (size == 0) return std::nullopt;
     std::unique_ptr<unsigned char[]> data(new unsigned char[size]());
-    if (!GetFileVersionInfoA(path, 0, size, data.get())) return fallback;
+    if (!GetFileVersionInfoA(path, 0, size, data.get())) return std::nullopt;
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
     if (!VerQueryValueA(data.get(), "\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
         length < sizeof(VS_FIXEDFILEINFO)) {
-        return fallback;
+        return std::nullopt;
     }
     char text[64] = {};
     std::snprintf(text, sizeof(text), "%u.%u.%u.%u", static_cast<unsigned>(HIWORD(info->dwFileVersionMS)),
                   static_cast<unsigned>(LOWORD(info->dwFileVersionMS)),
                   static_cast<unsigned>(HIWORD(info->dwFileVersionLS)),
                   static_cast<unsigned>(LOWORD(info->dwFileVersionLS)));
-    return text;
+    return std::string(text);
 }
 
-std::string ReadOsVersion() {
+std::optional<std::string> ReadOsVersion() {
     using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
     OSVERSIONINFOEXW version;
     std::memset(&version, 0, sizeof(version));
     version.dwOSVersionInfoSize = sizeof(version);
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr) return "Unknown";
+    if (ntdll == nullptr) return std::nullopt;
     FARPROC proc = GetProcAddress(ntdll, "RtlGetVersion");
-    if (proc == nullptr) return "Unknown";
+    if (proc == nullptr) return std::nullopt;
     // Through the generic function type, which converts to any other.
     auto rtlGetVersion = reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void (*)()>(proc));
     rtlGetVersion(&version);
@@ -259,20 +258,21 @@ std::string ReadOsVersion() {
     std::snprintf(text, sizeof(text), "%lu.%lu.%lu", static_cast<unsigned long>(version.dwMajorVersion),
                   static_cast<unsigned long>(version.dwMinorVersion),
                   static_cast<unsigned long>(version.dwBuildNumber));
-    return text;
+    return std::string(text);
 }
 
-std::string ReadCpuName() {
+std::optional<std::string> ReadCpuName() {
     RegKey key;
-    if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0")) return "Unknown CPU";
+    if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0")) return std::nullopt;
     return TrimLeadingBlanks(key.ReadString("ProcessorNameString"));
 }
 
-std::string ReadDeviceModel() {
+std::optional<std::string> ReadDeviceModel() {
     RegKey key;
-    if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\BIOS")) return "Unknown Device";
+    if (!key.OpenLocalMachine("HARDWARE\\DESCRIPTION\\System\\BIOS")) return std::nullopt;
     const std::string model = key.ReadString("SystemProductName");
-    return model.empty() ? "Unknown Device" : model;
+    if (model.empty()) return std::nullopt;
+    return model;
 }
 
 void AppendSystemHostNames(std::vector<std::string>& candidates) {
@@ -287,17 +287,17 @@ void AppendSystemHostNames(std::vector<std::string>& candidates) {
     }
 }
 
-float ReadTotalMemoryGb() {
+std::optional<float> ReadTotalMemoryGb() {
     MEMORYSTATUSEX status;
     std::memset(&status, 0, sizeof(status));
     status.dwLength = sizeof(status);
-    if (!GlobalMemoryStatusEx(&status)) return 0.0f;
+    if (!GlobalMemoryStatusEx(&status)) return std::nullopt;
     return static_cast<float>(status.ullTotalPhys) / kBytesPerGb;
 }
 
-float ReadGpuMemoryGb() {
+std::optional<float> ReadGpuMemoryGb() {
     Adapter a;
-    if (OpenAdapter0(a) != AdapterStatus::kOk) return 0.0f;
+    if (OpenAdapter0(a) != AdapterStatus::kOk) return std::nullopt;
     return static_cast<float>(a.desc.DedicatedVideoMemory) / kBytesPerGb;
 }
 

@@ -72,6 +72,23 @@ TEST(ProbeArithmetic, CpuTrackerSerialisesConcurrentCallers) {
     EXPECT_EQ(8u * 500u * 10u, ticks);
 }
 
+TEST(ProbeArithmetic, AFactIsKeptOnlyOnceReadSuccessfully) {
+    KeptFact<std::string> fact;
+    int reads = 0;
+    bool readable = false;
+    auto read = [&]() -> std::optional<std::string> {
+        ++reads;
+        if (!readable) return std::nullopt;
+        return "CPU " + std::to_string(reads);
+    };
+    EXPECT_FALSE(fact.Get(read).has_value());
+    readable = true;  // a failed read is not kept: the next call reads again
+    EXPECT_EQ("CPU 2", fact.Get(read).value_or(""));
+    readable = false;
+    EXPECT_EQ("CPU 2", fact.Get(read).value_or(""));
+    EXPECT_EQ(2, reads);
+}
+
 TEST(ProbeArithmetic, GpuSumOf3dEnginesCappedAt100) {
     EXPECT_FLOAT_EQ(100.0f, SumGpu3dUtilisation({{L"pid_1_luid_0x0_phys_0_eng_0_engtype_3D", 60.0},
                                                  {L"pid_2_luid_0x0_phys_0_eng_0_engtype_3D", 60.0},
