@@ -52,7 +52,7 @@ SQM::Json SQM::BuildEnvelope(const std::string& playerId, const char* actionType
 
 void SQM::AppendSample(const Json& sample) {
     SqmSessionState& s = impl->session;
-    std::string text = CompactJsonText(sample["metric_object"]);
+    std::string text = CompactJsonText(sample.at("metric_object"));
     s.sampleBytes += text.size();
     s.samples.push_back(std::move(text));
     bool dropped = false;
