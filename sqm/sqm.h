@@ -22,7 +22,8 @@ struct SqmTestAccess;
 class SQM {
 public:
     SQM();
-    // Wakes pending retries (they post nothing) and waits for any post in flight.
+    // Wakes pending retries (they post nothing; each leaves a WARN line naming
+    // its record) and waits for any post in flight.
     ~SQM();
     SQM(const SQM&) = delete;
     SQM& operator=(const SQM&) = delete;
