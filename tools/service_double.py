@@ -454,6 +454,10 @@ def stop(args):
         os.remove(args.pidfile)
     except (OSError, ValueError):
         pass
+    try:
+        os.remove(args.pidfile + ".port")
+    except OSError:
+        pass
     return 0
 
 
