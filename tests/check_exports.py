@@ -117,7 +117,7 @@ def main():
     p.add_argument("--platform", choices=["linux", "windows"], required=True)
     p.add_argument("--tool", required=True)
     p.add_argument("--library", required=True)
-    p.add_argument("--version", default="1.0.0.1")
+    p.add_argument("--version", help="expected file version (Windows)")
     args = p.parse_args()
     failures = []
     (linux if args.platform == "linux" else windows)(args, failures)

@@ -2,7 +2,7 @@
 # LinkLogic class; on Windows also the imported DLLs and the version resource.
 if(WIN32)
   find_program(TESSELSDK_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
-  set(exports_args --platform windows --tool ${TESSELSDK_OBJDUMP} --version 1.0.0.1)
+  set(exports_args --platform windows --tool ${TESSELSDK_OBJDUMP} --version ${PROJECT_VERSION})
 else()
   find_program(TESSELSDK_NM NAMES nm REQUIRED)
   set(exports_args --platform linux --tool ${TESSELSDK_NM})

@@ -21,14 +21,19 @@ Built-in endpoints for transport tests:
                    then resets the connection
   /slow/<ms>       sends the body in pieces, <ms> apart
 
-Usage:
-  service_double.py serve --port P [--demo] [--quiet]
-  service_double.py start --port P --pidfile F [--log L] [--demo]
+Usage (service_double.py <command> --help for the options):
+  service_double.py serve --port P [--port-file F] [--demo] [--quiet]
+  service_double.py start --port P --pidfile F [--port-file F] [--log L] [--demo]
   service_double.py stop --pidfile F
+Port 0 lets the system choose a free port; it is written to the port file.
+When the port cannot be bound (another process holds it), serve and start
+fail with exit status 2 and say so on stderr.
 """
 
 import argparse
 import base64
+import datetime
+import errno
 import gzip
 import json
 import os
@@ -115,11 +120,18 @@ def printable_body(headers, body):
     """The body decoded for a person: gzip inflated, JSON pretty-printed,
     envelopes split into their items."""
     encoding = headers.get("Content-Encoding", "")
+    marker = ""
     if encoding == "gzip" or body[:2] == b"\x1f\x8b":
         try:
-            body = gzip.decompress(body)
+            inflated = gzip.decompress(body)
         except Exception:
             return "<gzip that does not inflate: %d bytes>" % len(body)
+        marker = "[gzip body, inflated from %d to %d bytes]\n" % (len(body), len(inflated))
+        body = inflated
+    return marker + decoded_text(headers, body)
+
+
+def decoded_text(headers, body):
     text = body.decode("utf-8", "replace")
     if headers.get("Content-Type", "").startswith("application/x-sentry-envelope"):
         out = []
@@ -136,12 +148,31 @@ def printable_body(headers, body):
         return text
 
 
+def service_of(path):
+    """The remote service a request path stands for (for the demo output)."""
+    parts = [p for p in path.split("/") if p]
+    head = parts[0] if parts else ""
+    if head.startswith("cdn-"):
+        return "configuration"
+    if head == "sqm" or head == "sqm-dev" or path.endswith("/v1.0/metrics"):
+        return "metrics"
+    if head == "api" and path.rstrip("/").endswith("/envelope"):
+        return "event ingest"
+    return {"turn": "TURN", "event": "notification", "telemetry": "telemetry", "geo": "geolocation",
+            "windows-events": "windows events"}.get(head, "transport test" if head in (
+                "echo", "status", "empty", "chunked", "redirect", "hang", "reset", "slow") else "unknown")
+
+
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "ServiceDouble/1.0"
 
     def log_message(self, fmt, *args):
         pass
+
+    def send_response(self, code, message=None):
+        self.answer_status = code
+        super().send_response(code, message)
 
     # -- plumbing ---------------------------------------------------------
     def read_body(self):
@@ -185,15 +216,24 @@ class Handler(BaseHTTPRequestHandler):
         entry = {"method": self.command, "path": target, "headers": headers,
                  "body_b64": base64.b64encode(body).decode("ascii")}
         STATE.record(entry)
-        if not STATE.quiet:
-            self.print_request(headers, body)
-        route = STATE.find_route(self.command, path)
-        if route is not None:
-            return self.scripted(route)
-        return self.builtin(path, body, entry)
+        received = datetime.datetime.now()
+        self.answer_status = None
+        try:
+            route = STATE.find_route(self.command, path)
+            if route is not None:
+                return self.scripted(route)
+            return self.builtin(path, body, entry)
+        finally:
+            # The answer's status joins the record (None: no answer was sent).
+            with STATE.lock:
+                entry["status"] = self.answer_status
+            if not STATE.quiet:
+                self.print_request(received, path, headers, body)
 
-    def print_request(self, headers, body):
-        lines = ["", "==> %s %s" % (self.command, self.path)]
+    def print_request(self, received, path, headers, body):
+        status = "no answer" if self.answer_status is None else str(self.answer_status)
+        lines = ["", "==> %s  %s %s" % (received.strftime("%H:%M:%S.%f")[:-3], self.command, self.path),
+                 "    service: %s, answered: %s" % (service_of(path), status)]
         lines += ["    %s: %s" % (k, v) for k, v in headers]
         if body:
             decoded = printable_body(dict(headers), body)
@@ -321,32 +361,54 @@ class Handler(BaseHTTPRequestHandler):
     do_HEAD = handle_any
 
 
+def write_port_file(path, text):
+    tmp = path + ".tmp"
+    with open(tmp, "w") as f:
+        f.write(text + "\n")
+    os.replace(tmp, path)
+
+
+def bind_error(port, err):
+    reason = err.strerror or str(err)
+    text = "service double: cannot listen on 127.0.0.1:%d: %s" % (port, reason)
+    if err.errno == errno.EADDRINUSE:
+        text += " (another process holds this port; stop it or choose another port)"
+    return text
+
+
 def serve(args):
     global STATE
-    STATE = State(args.port, args.demo, args.quiet)
     ThreadingHTTPServer.daemon_threads = True
+    # SO_REUSEADDR lets a restart reuse a port whose old connections linger in
+    # TIME_WAIT; Linux still refuses the bind while another socket listens there.
     ThreadingHTTPServer.allow_reuse_address = True
-    server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    try:
+        server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+    except OSError as err:
+        text = bind_error(args.port, err)
+        print(text, file=sys.stderr, flush=True)
+        if args.port_file:
+            write_port_file(args.port_file, "error " + text)
+        return 2
+    port = server.server_address[1]
+    STATE = State(port, args.demo, args.quiet)
+    if args.port_file:
+        write_port_file(args.port_file, str(port))
     if not args.quiet:
-        print("service double listening on http://127.0.0.1:%d" % args.port, flush=True)
+        print("service double listening on http://127.0.0.1:%d" % port, flush=True)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     server.serve_forever()
-
-
-def wait_listening(port, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        try:
-            with socket.create_connection(("127.0.0.1", port), timeout=0.5):
-                return True
-        except OSError:
-            time.sleep(0.1)
-    return False
+    return 0
 
 
 def start(args):
     stop(args)
-    cmd = [sys.executable, os.path.abspath(__file__), "serve", "--port", str(args.port)]
+    port_file = args.port_file or args.pidfile + ".port"
+    try:
+        os.remove(port_file)
+    except OSError:
+        pass
+    cmd = [sys.executable, os.path.abspath(__file__), "serve", "--port", str(args.port), "--port-file", port_file]
     if args.demo:
         cmd.append("--demo")
     if not args.log:
@@ -356,10 +418,32 @@ def start(args):
                             start_new_session=True)
     with open(args.pidfile, "w") as f:
         f.write(str(proc.pid))
-    if not wait_listening(args.port, 15):
-        print("service double did not start on port %d" % args.port, file=sys.stderr)
-        return 1
-    return 0
+    # The server writes its port (or why it could not bind) once it listens.
+    deadline = time.time() + 15
+    while time.time() < deadline:
+        try:
+            with open(port_file) as f:
+                text = f.read().strip()
+        except OSError:
+            text = ""
+        if text.startswith("error "):
+            proc.wait()
+            os.remove(args.pidfile)
+            print(text[len("error "):], file=sys.stderr)
+            return 2
+        if text:
+            if args.port == 0:
+                print(text)
+            return 0
+        if proc.poll() is not None:
+            os.remove(args.pidfile)
+            print("service double: exited with status %d before listening on port %d"
+                  % (proc.returncode, args.port), file=sys.stderr)
+            return 2
+        time.sleep(0.05)
+    print("service double: not listening on port %d after 15 s" % args.port, file=sys.stderr)
+    stop(args)
+    return 2
 
 
 def stop(args):
@@ -370,27 +454,43 @@ def stop(args):
         os.remove(args.pidfile)
     except (OSError, ValueError):
         pass
+    try:
+        os.remove(args.pidfile + ".port")
+    except OSError:
+        pass
     return 0
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="cmd", required=True)
-    p = sub.add_parser("serve")
-    p.add_argument("--port", type=int, required=True)
-    p.add_argument("--demo", action="store_true")
-    p.add_argument("--quiet", action="store_true")
-    p = sub.add_parser("start")
-    p.add_argument("--port", type=int, required=True)
-    p.add_argument("--pidfile", required=True)
-    p.add_argument("--log")
-    p.add_argument("--demo", action="store_true")
-    p = sub.add_parser("stop")
-    p.add_argument("--pidfile", required=True)
+    port_help = "port on 127.0.0.1 to listen on; 0 lets the system choose one (see --port-file)"
+    port_file_help = "file to write the port into once listening (or 'error <reason>' when the port cannot be bound)"
+    demo_help = ("serve the demo's remote configuration for every environment (without it the configuration "
+                 "paths answer 404 unless a test scripts them)")
+    p = sub.add_parser("serve", help="run the double in the foreground",
+                       description="Runs the double in the foreground until SIGTERM or Ctrl-C. Unless --quiet, "
+                                   "prints each request with its time, service, answer status, headers and "
+                                   "decoded body (gzip bodies inflated and marked).")
+    p.add_argument("--port", type=int, required=True, help=port_help)
+    p.add_argument("--port-file", help=port_file_help)
+    p.add_argument("--demo", action="store_true", help=demo_help)
+    p.add_argument("--quiet", action="store_true", help="print nothing per request")
+    p = sub.add_parser("start", help="run the double in the background",
+                       description="Starts the double in the background and returns once it listens; exit "
+                                   "status 2 (with the reason on stderr) when it cannot.")
+    p.add_argument("--port", type=int, required=True, help=port_help + "; port 0 also prints the chosen port")
+    p.add_argument("--pidfile", required=True, help="file to write the double's process id into (for stop)")
+    p.add_argument("--port-file", help=port_file_help + "; default: the pid file's name with '.port' added")
+    p.add_argument("--log", help="file for the double's output (the per-request printout); without it the "
+                                 "double is quiet")
+    p.add_argument("--demo", action="store_true", help=demo_help)
+    p = sub.add_parser("stop", help="stop a double started with start",
+                       description="Stops the double whose process id the pid file holds.")
+    p.add_argument("--pidfile", required=True, help="the pid file given to start")
     args = parser.parse_args()
     if args.cmd == "serve":
-        serve(args)
-        return 0
+        return serve(args)
     if args.cmd == "start":
         return start(args)
     return stop(args)

@@ -2,11 +2,7 @@
 #ifndef TESSELSDK_EXPORT_H
 #define TESSELSDK_EXPORT_H
 
-#define TESSELSDK_VERSION_MAJOR 1
-#define TESSELSDK_VERSION_MINOR 0
-#define TESSELSDK_VERSION_PATCH 0
-#define TESSELSDK_VERSION_BUILD 1
-#define TESSELSDK_VERSION_STRING "1.0.0.1"
+#include "tesselsdk_version.h"
 
 #if defined(_WIN32)
 #  if defined(TESSELSDK_BUILDING)
