@@ -167,6 +167,14 @@ TEST(SentryGlue, WrappersWithoutARunningReporterLogTheNilId) {
 TEST(SentryGlue, StartLogsThroughTheHookAndCloseIsBounded) {
     const std::string server = testsupport::ServerUrl();  // http://127.0.0.1:PORT
     const std::string hostPort = server.substr(std::string("http://").size());
+    // The library keeps what it could not send in ".sentry-native" of the
+    // current folder and sends it at its next start: a folder of its own
+    // keeps it from other tests.
+    namespace fs = std::filesystem;
+    const fs::path previous = fs::current_path();
+    fs::remove_all("sentry-glue-close-test");
+    fs::create_directory("sentry-glue-close-test");
+    fs::current_path("sentry-glue-close-test");
     for (const std::string& dsn : {std::string("http://k@127.0.0.1:1/9"), "http://k@" + hostPort + "/hang/9"}) {
         SCOPED_TRACE(dsn);
         std::chrono::milliseconds closeTime{};
@@ -186,6 +194,7 @@ TEST(SentryGlue, StartLogsThroughTheHookAndCloseIsBounded) {
         EXPECT_TRUE(has("INFO|[Sentry] using database path")) << ::testing::PrintToString(lines);
         EXPECT_TRUE(has("DEBUG|[Sentry] starting transport")) << ::testing::PrintToString(lines);
     }
+    fs::current_path(previous);
 }
 
 }  // namespace
