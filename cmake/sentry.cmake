@@ -90,7 +90,7 @@ function(tesselsdk_add_sentry)
   target_compile_options(sentry PRIVATE -include ${dir}/sentry_halyx_names.h -w)
 
   add_library(tesselsdk_sentry INTERFACE)
-  target_include_directories(tesselsdk_sentry SYSTEM INTERFACE ${dir})
+  target_include_directories(tesselsdk_sentry SYSTEM INTERFACE ${dir} ${sentry_SOURCE_DIR}/include)
   target_link_libraries(tesselsdk_sentry INTERFACE sentry)
 endfunction()
 
