@@ -7,7 +7,6 @@
 #include "net/http_client.h"
 #include "platform/account.h"
 #include "platform/sentry_glue.h"
-#include "standins/sentry_halyx/sentry_halyx.h"
 
 namespace TesselSDK {
 namespace {
@@ -74,8 +73,7 @@ void LinkLogicImpl::Shutdown() {
     if (config.sentryEnable) {
         SentryCaptureMessage("TesselSDK shutting down", 0);
         SentryAddBreadcrumb("TesselSDK shutdown initiated", "lifecycle");
-        sentry_halyx_flush(100);
-        sentry_halyx_close();
+        SentryFlushAndClose(100);
         LogMessage(kLogDebug, "[TesselSDK::Shutdown] Sentry closed");
     }
     // The old callbacks are destroyed outside the lock: one of them may be

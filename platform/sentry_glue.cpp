@@ -1,10 +1,11 @@
 #include "platform/sentry_glue.h"
 
+#include <sentry_halyx.h>
+
 #include <cstdio>
 #include <string>
 
 #include "log/logger.h"
-#include "standins/sentry_halyx/sentry_halyx.h"
 
 namespace TesselSDK {
 namespace {
@@ -17,7 +18,11 @@ int SentryLevelToLogLevel(int level) {
     return kLogDebug;
 }
 
-std::string IdText(const sentry_halyx_uuid_t& id) {
+void ForwardLog(sentry_level_t level, const char* format, va_list args, void* userData) {
+    SentryLogCallback(static_cast<int>(level), format, args, userData);
+}
+
+std::string IdText(const sentry_uuid_t& id) {
     char text[37];
     sentry_halyx_uuid_as_string(&id, text);
     return text;
@@ -42,9 +47,9 @@ void SentryLogCallback(int level, const char* format, va_list args, void* /*user
 
 void SentryCaptureMessage(const char* message, int level) {
     try {
-        sentry_halyx_value_t event = sentry_halyx_value_new_message_event(static_cast<sentry_halyx_level_t>(level),
-                                                                          "TesselSDK", message);
-        const sentry_halyx_uuid_t id = sentry_halyx_capture_event(event);
+        sentry_value_t event =
+            sentry_halyx_value_new_message_event(static_cast<sentry_level_t>(level), "TesselSDK", message);
+        const sentry_uuid_t id = sentry_halyx_capture_event(event);
         LogMessage(kLogDebug, "[Sentry] Event captured: " + IdText(id));
     } catch (...) {
     }
@@ -52,10 +57,10 @@ void SentryCaptureMessage(const char* message, int level) {
 
 void SentryCaptureException(const char* type, const char* value) {
     try {
-        sentry_halyx_value_t event = sentry_halyx_value_new_event();
-        sentry_halyx_value_t exception = sentry_halyx_value_new_exception(type, value);
+        sentry_value_t event = sentry_halyx_value_new_event();
+        sentry_value_t exception = sentry_halyx_value_new_exception(type, value);
         sentry_halyx_event_add_exception(event, exception);
-        const sentry_halyx_uuid_t id = sentry_halyx_capture_event(event);
+        const sentry_uuid_t id = sentry_halyx_capture_event(event);
         LogMessage(kLogDebug, "[Sentry] Exception captured: " + IdText(id));
     } catch (...) {
     }
@@ -67,6 +72,26 @@ void SentryAddBreadcrumb(const char* message, const char* type) {
         LogMessage(kLogDebug, std::string("[Sentry] Breadcrumb: ") + (message != nullptr ? message : ""));
     } catch (...) {
     }
+}
+
+bool SentryStart(const char* dsn, const char* release) {
+    sentry_options_t* options = sentry_halyx_options_new();
+    if (options == nullptr) return false;
+    sentry_halyx_options_set_dsn(options, dsn);
+    sentry_halyx_options_set_debug(options, 1);
+    sentry_halyx_options_set_database_path(options, ".sentry-native");
+    sentry_halyx_options_set_release(options, release);
+    sentry_halyx_options_set_sample_rate(options, 1.0);
+    sentry_halyx_options_set_traces_sample_rate(options, 1.0);
+    sentry_halyx_options_set_logger(options, &ForwardLog, nullptr);
+    return sentry_halyx_init(options) == 0;
+}
+
+void SentrySetTag(const char* key, const char* value) { sentry_halyx_set_tag(key, value); }
+
+void SentryFlushAndClose(std::uint64_t timeoutMs) {
+    sentry_halyx_flush(timeoutMs);
+    sentry_halyx_close();
 }
 
 }  // namespace TesselSDK

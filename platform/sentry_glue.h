@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdint>
 #include <string>
 
 namespace TesselSDK {
@@ -11,6 +12,15 @@ void SentryLogCallback(int level, const char* format, va_list args, void* userDa
 void SentryCaptureMessage(const char* message, int level);
 void SentryCaptureException(const char* type, const char* value);
 void SentryAddBreadcrumb(const char* message, const char* type);
+
+// The reporter's life cycle (its header stays out of the core: it brings the
+// system headers with it). SentryStart applies the reporter settings with
+// `dsn` and `release`, SentryLogCallback as the logger, and starts it; true
+// when it runs.
+bool SentryStart(const char* dsn, const char* release);
+void SentrySetTag(const char* key, const char* value);
+// Sends what is queued for up to `timeoutMs`, then closes the reporter.
+void SentryFlushAndClose(std::uint64_t timeoutMs);
 
 // SentryLogCallback's text: the formatted message (at most 1023 characters).
 std::string FormatSentryLogText(const char* format, va_list args);

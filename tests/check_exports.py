@@ -4,6 +4,8 @@
 Linux:   nm -D --defined-only on libtesselsdk.so
 Windows: objdump -p on tesselsdk.dll (export table, import table) and the
          fixed file version of its version resource.
+--archive: nm of the reporter's static library: every public function carries
+         the sentry_halyx_ prefix (sentry_halyx_init is there, sentry_init not).
 """
 
 import argparse
@@ -72,6 +74,16 @@ def linux(args, failures):
             failures.append("missing export: " + s)
 
 
+def reporter_archive(args, failures):
+    out = run([args.tool, "--defined-only", "-g", args.archive])
+    names = {line.split()[-1] for line in out.splitlines() if len(line.split()) >= 3}
+    if "sentry_halyx_init" not in names:
+        failures.append("sentry_halyx_init is not defined")
+    bare = sorted(n for n in names if re.match(r"sentry_(?!_|halyx_)", n))
+    if bare:
+        failures.append("functions without the sentry_halyx_ prefix: " + ", ".join(bare[:20]))
+
+
 def file_version(path):
     data = open(path, "rb").read()
     at = data.find(struct.pack("<I", 0xFEEF04BD))
@@ -116,15 +128,19 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--platform", choices=["linux", "windows"], required=True)
     p.add_argument("--tool", required=True)
-    p.add_argument("--library", required=True)
+    p.add_argument("--library")
+    p.add_argument("--archive")
     p.add_argument("--version", help="expected file version (Windows)")
     args = p.parse_args()
     failures = []
-    (linux if args.platform == "linux" else windows)(args, failures)
+    if args.archive:
+        reporter_archive(args, failures)
+    else:
+        (linux if args.platform == "linux" else windows)(args, failures)
     for f in failures:
         print("FAIL: " + f)
     if not failures:
-        print("exports of %s are as expected" % args.library)
+        print("%s is as expected" % (args.archive or args.library))
     return 1 if failures else 0
 
 

@@ -172,6 +172,8 @@ TEST(HostSession, WholeSessionThroughTheExportedFunctions) {
     const auto envelopes = WaitForRequests("/api/77/envelope/", 2);
     EXPECT_TRUE(AnyBodyContains(envelopes, "TesselSDK initialized successfully"));
     EXPECT_TRUE(AnyBodyContains(envelopes, "TesselSDK shutting down"));
+    EXPECT_TRUE(AnyBodyContains(envelopes, "TesselSDK initialization complete"));  // the breadcrumb
+    for (const auto& e : envelopes) EXPECT_NE(std::string::npos, e.Header("X-Sentry-Auth").find("sentry_key=hostkey,"));
 
     // After Shutdown the object is still usable but calls no stored callback.
     g_events.clear();

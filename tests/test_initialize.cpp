@@ -299,25 +299,32 @@ TEST_F(InitFlow, OwnReporterReportsStartAndShutdown) {
     TesselSDK_Shutdown(h);  // reports, flushes and closes the reporter
     TesselSDK_Destroy(h);
 
-    // Each envelope: a header line, an item header line, the event line.
-    std::string all;
-    nlohmann::json started;
-    for (const auto& r : testsupport::Requests("/api/42/envelope/")) {
-        all += r.body;
-        const size_t second = r.body.find('\n', r.body.find('\n') + 1);
-        ASSERT_NE(std::string::npos, second) << r.body;
-        const auto event = nlohmann::json::parse(r.body.substr(second + 1));
-        if (event.dump().find("TesselSDK initialized successfully") != std::string::npos) started = event;
+    // The library posts to the DSN's project with the key; the start event
+    // carries the tags in the order set, the shutdown event the breadcrumb of
+    // the completed start.
+    const auto requests = testsupport::Requests("/api/42/envelope/");
+    for (const auto& r : requests) EXPECT_NE(std::string::npos, r.Header("X-Sentry-Auth").find("sentry_key=publickey,"));
+    nlohmann::ordered_json started, stopping;
+    for (const auto& event : testsupport::EnvelopePayloads(requests, "event")) {
+        const std::string text = event["message"].value("formatted", "");
+        if (text == "TesselSDK initialized successfully") started = event;
+        if (text == "TesselSDK shutting down") stopping = event;
     }
-    EXPECT_NE(std::string::npos, all.find("TesselSDK shutting down"));
+    ASSERT_TRUE(started.is_object() && stopping.is_object());
+    std::vector<std::string> tagKeys;
+    for (const auto& tag : started["tags"].items()) tagKeys.push_back(tag.key());
+    EXPECT_EQ((std::vector<std::string>{"TESSELSDK_VERSION", "TESSELSDK_ENV", "TESSELSDK_MEMBER_NO", "TESSELSDK_GAME_ID",
+                                        "gpu.name", "runtime.name", "pc_name"}),
+              tagKeys);
     const auto& tags = started["tags"];
     EXPECT_EQ("LIVE", tags["TESSELSDK_ENV"]);
     EXPECT_EQ("M77", tags["TESSELSDK_MEMBER_NO"]);
     EXPECT_EQ("GAME1", tags["TESSELSDK_GAME_ID"]);
     EXPECT_EQ("UnrealEngine", tags["runtime.name"]);
-    EXPECT_TRUE(tags.contains("TESSELSDK_VERSION") && tags.contains("gpu.name") && tags.contains("pc_name"));
-    EXPECT_FALSE(tags.contains("unreal.is_main_thread"));
     EXPECT_EQ("unreal-vuzavedurozazi-tesselsdk", started["release"]);
+    EXPECT_EQ("info", started["level"]);
+    EXPECT_EQ("TesselSDK initialization complete", stopping["breadcrumbs"].back()["message"]);
+    EXPECT_EQ("lifecycle", stopping["breadcrumbs"].back()["type"]);
     EXPECT_TRUE(InOrder(LogMessages(), {"INFO [TesselSDK::Initialize] Sentry initialization successful!",
                                         "DEBUG [TesselSDK::Initialize] Sentry tags configured",
                                         "DEBUG [TesselSDK::Shutdown] Sentry closed"}));

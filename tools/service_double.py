@@ -116,10 +116,41 @@ class State:
 STATE = None
 
 
+def envelope_items(data):
+    """An event-ingestion envelope as (title, payload bytes) pairs: its header
+    line, then each item's header and payload (the header's "length" bytes, or
+    up to the next newline)."""
+    head, _, rest = data.partition(b"\n")
+    out = [("envelope", head)]
+    while rest:
+        line, _, rest = rest.partition(b"\n")
+        try:
+            item = json.loads(line)
+        except ValueError:
+            out.append(("unreadable", line + b"\n" + rest))
+            break
+        if isinstance(item.get("length"), int):
+            payload, rest = rest[:item["length"]], rest[item["length"] + 1:]
+        else:
+            payload, _, rest = rest.partition(b"\n")
+        out.append(("item " + json.dumps(item), payload))
+    return out
+
+
+def printable_json(data):
+    value = json.loads(data)
+    # The loaded-module list of an event is long and of no interest here.
+    images = value.get("debug_meta", {}).get("images") if isinstance(value, dict) else None
+    if isinstance(images, list):
+        value["debug_meta"]["images"] = "<%d loaded modules>" % len(images)
+    return json.dumps(value, indent=2, ensure_ascii=False)
+
+
 def printable_body(headers, body):
     """The body decoded for a person: gzip inflated, JSON pretty-printed,
     envelopes split into their items."""
-    encoding = headers.get("Content-Encoding", "")
+    headers = {k.lower(): v for k, v in headers.items()}
+    encoding = headers.get("content-encoding", "")
     marker = ""
     if encoding == "gzip" or body[:2] == b"\x1f\x8b":
         try:
@@ -132,16 +163,16 @@ def printable_body(headers, body):
 
 
 def decoded_text(headers, body):
-    text = body.decode("utf-8", "replace")
-    if headers.get("Content-Type", "").startswith("application/x-sentry-envelope"):
+    if headers.get("content-type", "").startswith("application/x-sentry-envelope"):
         out = []
-        for line in text.split("\n"):
+        for title, payload in envelope_items(body):
             try:
-                out.append(json.dumps(json.loads(line), indent=2, ensure_ascii=False))
-            except Exception:
-                if line:
-                    out.append(line)
-        return "\n--- item ---\n".join(out)
+                text = printable_json(payload)
+            except ValueError:
+                text = payload.decode("utf-8", "replace")
+            out.append("--- %s ---\n%s" % (title, text))
+        return "\n".join(out)
+    text = body.decode("utf-8", "replace")
     try:
         return json.dumps(json.loads(text), indent=2, ensure_ascii=False)
     except Exception:

@@ -268,4 +268,35 @@ bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
     return pred();
 }
 
+std::vector<EnvelopeItem> EnvelopeItems(const std::string& body) {
+    std::vector<EnvelopeItem> items;
+    std::size_t pos = body.find('\n');
+    while (pos != std::string::npos && pos + 1 < body.size()) {
+        const std::size_t headerEnd = body.find('\n', pos + 1);
+        EnvelopeItem item;
+        item.header = nlohmann::ordered_json::parse(body.substr(pos + 1, headerEnd - pos - 1), nullptr, false);
+        if (headerEnd == std::string::npos || !item.header.is_object()) break;
+        std::size_t length = body.find('\n', headerEnd + 1);
+        length = (length == std::string::npos ? body.size() : length) - headerEnd - 1;
+        if (item.header.contains("length")) length = item.header["length"].get<std::size_t>();
+        const std::string payload = body.substr(headerEnd + 1, length);
+        item.payload = nlohmann::ordered_json::parse(payload, nullptr, false);
+        if (item.payload.is_discarded()) item.payload = payload;
+        items.push_back(std::move(item));
+        pos = headerEnd + 1 + length;
+    }
+    return items;
+}
+
+std::vector<nlohmann::ordered_json> EnvelopePayloads(const std::vector<RecordedRequest>& requests,
+                                                     const std::string& type) {
+    std::vector<nlohmann::ordered_json> out;
+    for (const RecordedRequest& request : requests) {
+        for (const EnvelopeItem& item : EnvelopeItems(request.body)) {
+            if (item.header.value("type", "") == type) out.push_back(item.payload);
+        }
+    }
+    return out;
+}
+
 }  // namespace testsupport

@@ -42,6 +42,18 @@ std::vector<RecordedRequest> Requests(const std::string& prefix = "");
 std::vector<RecordedRequest> WaitForRequests(const std::string& prefix, size_t count,
                                              std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// The items of an event-ingestion envelope as the reporter posts it: after
+// the envelope's header line, each item's header and payload (JSON payloads
+// parsed, others kept as a JSON string).
+struct EnvelopeItem {
+    nlohmann::ordered_json header;
+    nlohmann::ordered_json payload;
+};
+std::vector<EnvelopeItem> EnvelopeItems(const std::string& body);
+// The payloads of the items of `type` of every request.
+std::vector<nlohmann::ordered_json> EnvelopePayloads(const std::vector<RecordedRequest>& requests,
+                                                     const std::string& type);
+
 struct RawResponse {
     int status = 0;
     std::string body;
