@@ -15,6 +15,7 @@
 #include "core/telemetry_event.h"
 #include "sqm/sqm.h"
 #include "tesselsdk/link_logic.h"
+#include "util/cancel.h"
 
 namespace TesselSDK {
 
@@ -70,7 +71,8 @@ private:
     void StopTelemetryWorker();
     void TelemetryWorkerLoop();
     void RunTelemetryWorker();
-    void SendTelemetryEvent(const TelemetryEvent& event);
+    // limitMs caps each of the post's timeouts (a stopping worker's time left).
+    void SendTelemetryEvent(const TelemetryEvent& event, int limitMs);
 
     std::string streamerId;
     std::string sdkVersion;
@@ -95,6 +97,11 @@ private:
     // and the moment a stopping worker gives up on what is still queued.
     bool telemetryDropBurst = false;
     std::chrono::steady_clock::time_point telemetryDrainDeadline;
+    // Set (under queueMutex) when the worker has ended; the stop waits for it
+    // until the drain deadline, then cancels the post in flight.
+    bool telemetryWorkerDone = false;
+    std::condition_variable telemetryDoneCv;
+    CancelToken telemetryCancel;
 };
 
 // Most events the telemetry queue holds; a new event beyond it pushes out the oldest.
