@@ -1,11 +1,13 @@
 // The one implementation of the class interface.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -54,6 +56,8 @@ private:
         std::function<void(bool, int, const char*)> done;
         std::function<void(const char*, bool, int, const char*)> onConnectionReady;
         std::function<void(const std::vector<PlatformInterface::IceServer>&)> onApplyRtcConfig;
+        // Shared with the object, so it can be read after the object is gone.
+        std::shared_ptr<const std::atomic<bool>> hostCallbacksCleared;
         // Hands the outcome to `done` when the host passed one, else to OnConnectionReady.
         void Report(bool ok, int httpStatus, const char* message) const;
     };
@@ -93,6 +97,9 @@ private:
     std::string nation = "US";
     // Guards the replacement of `platform` against copies of its members.
     std::mutex platformMutex;
+    // Set by Shutdown when it empties the host callbacks; outcomes of a TURN
+    // request then in progress no longer reach OnConnectionReady.
+    std::shared_ptr<std::atomic<bool>> hostCallbacksCleared = std::make_shared<std::atomic<bool>>(false);
     // Telemetry bounds (guarded by queueMutex): the drop burst in progress
     // and the moment a stopping worker gives up on what is still queued.
     bool telemetryDropBurst = false;

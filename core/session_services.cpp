@@ -84,6 +84,7 @@ void LinkLogicImpl::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(platformMutex);
         std::swap(previous, platform);
+        hostCallbacksCleared->store(true);
     }
     previous = PlatformInterface();
     collector.ClearStartTimes();

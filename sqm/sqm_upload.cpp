@@ -8,6 +8,7 @@
 #include "sqm/sqm_gzip.h"
 #include "sqm/sqm_impl.h"
 #include "tesselsdk_endpoints.h"
+#include "util/json_parse.h"
 #include "util/json_text.h"
 
 namespace TesselSDK {
@@ -59,7 +60,7 @@ void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeade
     try {
         if (attempt == 0) {
             try {
-                const std::string pretty = CompactJsonText(Json::parse(body));
+                const std::string pretty = CompactJsonText(ParseOutsideJson(body));
                 LogInfo("[TesselSDK::SQM] " + recordName + " payload:\n" + pretty);
             } catch (const std::exception&) {
                 LogInfo("[TesselSDK::SQM] " + recordName + " payload (raw):\n" + body);
