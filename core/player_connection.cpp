@@ -11,6 +11,7 @@
 #include "net/http_client.h"
 #include "platform/account.h"
 #include "util/json_parse.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -139,12 +140,12 @@ void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
 void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const TurnOutcomeTargets& targets) {
     if (status != 200) {
         LogMessage(kLogError, std::string(kLogPrefix) + "TURN fetch failed with HTTP code: " +
-                                  std::to_string(status) + ", Response: " + body);
+                                  std::to_string(status) + ", Response: " + BodyForLog(body));
         targets.Report(false, status, "TURN fetch failed");
         return;
     }
     LogMessage(kLogDebug, std::string(kLogPrefix) + "TURN Response (" + std::to_string(body.size()) +
-                              " bytes): " + MaskTurnCredentials(body));
+                              " bytes): " + BodyForLog(MaskTurnCredentials(body)));
     bool isJson = false;
     const std::vector<PlatformInterface::IceServer> servers = ParseIceServers(body, &isJson);
     if (!isJson) {

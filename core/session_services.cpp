@@ -8,6 +8,7 @@
 #include "platform/account.h"
 #include "platform/sentry_glue.h"
 #include "standins/sentry_halyx/sentry_halyx.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -15,7 +16,7 @@ namespace {
 constexpr const char* kNotifyPrefix = "[TesselSDK::SendMobileNotify] ";
 
 void OnMobileNotifyResponse(int status, const std::string& body) {
-    LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Response: " + std::to_string(status) + " - " + body);
+    LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Response: " + std::to_string(status) + " - " + BodyForLog(body));
 }
 
 }  // namespace

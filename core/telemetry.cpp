@@ -13,6 +13,7 @@
 #include "tesselsdk_endpoints.h"
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -27,10 +28,10 @@ std::string TextOrEmpty(const char* text) { return text != nullptr ? std::string
 
 void OnTelemetryResponse(int status, const std::string& body) {
     if (status == 200) {
-        LogMessage(kLogDebug, "[TesselSDK::SendTallo] Telemetry sent successfully, Response: " + body);
+        LogMessage(kLogDebug, "[TesselSDK::SendTallo] Telemetry sent successfully, Response: " + BodyForLog(body));
     } else {
         LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry failed with HTTP code: " + std::to_string(status) +
-                                 ", Response: " + body);
+                                 ", Response: " + BodyForLog(body));
     }
 }
 

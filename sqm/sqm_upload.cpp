@@ -10,6 +10,7 @@
 #include "tesselsdk_endpoints.h"
 #include "util/json_parse.h"
 #include "util/json_text.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -100,11 +101,11 @@ void SQM::OnMetricsResponse(const std::string& name, const std::shared_ptr<const
                             const HttpHeaders& headers, int attempt, const std::function<void()>& onSuccess,
                             int status, const std::string& response) {
     if (status == 200) {
-        LogInfo("[TesselSDK::SQM] " + name + ": " + std::to_string(status) + ": " + response);
+        LogInfo("[TesselSDK::SQM] " + name + ": " + std::to_string(status) + ": " + BodyForLog(response));
         if (onSuccess) onSuccess();
         return;
     }
-    LogWarn("[TesselSDK::SQM] " + name + " failed HTTP " + std::to_string(status) + ": " + response +
+    LogWarn("[TesselSDK::SQM] " + name + " failed HTTP " + std::to_string(status) + ": " + BodyForLog(response) +
             " (attempt " + std::to_string(attempt + 1) + ")");
     if (attempt >= kMaxRetries) {
         LogError("[TesselSDK::SQM] " + name + " dropped after max retries.");

@@ -179,6 +179,20 @@ TEST_F(Telemetry, ServiceFailuresAreLoggedAndTheWorkerGoesOn) {
     EXPECT_EQ(2u, Requests(kTelemetryPath).size());
 }
 
+TEST_F(Telemetry, HugeAnswersAreCutInTheLog) {
+    AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"body", std::string(5 * 1024 * 1024, 'x')}});
+    auto logic = MakeLogic();
+    LogWindow log;
+    const std::string path = TesselSDK::Logger::Instance().CurrentLogFilePath();
+    const size_t before = testsupport::ReadFile(path).size();
+    logic->SendTallo("big", "", "", "");
+    ASSERT_TRUE(log.WaitFor("Telemetry sent successfully, Response: " + std::string(4096, 'x') +
+                            "... [5242880 bytes in all]"));
+    const size_t growth = testsupport::ReadFile(path).size() - before;
+    std::printf("log growth for a 5 MB telemetry answer: %zu bytes\n", growth);
+    EXPECT_LT(growth, 8u * 1024);
+}
+
 TEST_F(Telemetry, FullQueueDropsTheOldestEvents) {
     AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"delay_ms", 1000}, {"times", 1}});
     auto logic = MakeLogic();

@@ -12,6 +12,7 @@
 #include "test_support.h"
 #include "util/clock.h"
 #include "util/json_parse.h"
+#include "util/log_body.h"
 #include "util/text.h"
 
 using namespace TesselSDK;
@@ -138,4 +139,12 @@ TEST(OutsideJson, DeepNestingIsRefusedBeforeAnyRecursionOnAOneMegabyteStack) {
         EXPECT_FALSE(BuildMobileNotifyBody("k", deep.c_str(), "ko", body, warning, error));
         EXPECT_EQ("alarm_payload is not valid JSON.", error);
     });
+}
+
+TEST(BodyForLog, CutsLongBodiesWithTheirFullSizeAndNeverInsideACharacter) {
+    EXPECT_EQ(std::string(4096, 'a'), BodyForLog(std::string(4096, 'a')));
+    EXPECT_EQ(std::string(4096, 'a') + "... [4097 bytes in all]", BodyForLog(std::string(4097, 'a')));
+    // U+00E9 (two bytes) straddling the limit is left out whole.
+    EXPECT_EQ(std::string(4095, 'a') + "... [5000 bytes in all]",
+              BodyForLog(std::string(4095, 'a') + "\xC3\xA9" + std::string(903, 'b')));
 }
