@@ -44,7 +44,8 @@ std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin
 constexpr DWORD kDefaultReceiveResponseMs = 90000;
 
 // A request handle that another thread may close through a cancellation
-// (util/cancel.h): closing it makes the blocking call in progress fail.
+// (util/cancel.h) until the response headers are in: closing it makes the
+// blocking call in progress (send, or the wait for the answer) fail.
 // Whichever comes first, the cancellation or the end of the exchange, closes
 // it, exactly once.
 class CancellableRequest {
@@ -53,8 +54,14 @@ public:
         if (handle_ != nullptr) hook_.reset(new CancelHook(cancel, [this] { CloseFromCancel(); }));
     }
     ~CancellableRequest() {
-        hook_.reset();  // from here on no cancellation touches the handle
+        Disarm();
         if (handle_ != nullptr && !closed_) WinHttpCloseHandle(handle_);
+    }
+    // From here on no cancellation touches the handle. False when one has
+    // already closed it.
+    bool Disarm() {
+        hook_.reset();
+        return !closed_;
     }
     CancellableRequest(const CancellableRequest&) = delete;
     CancellableRequest& operator=(const CancellableRequest&) = delete;
@@ -154,7 +161,12 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     if (!WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length, 0)) {
         return HttpTransportFailure(kHttpFailSendRequest);
     }
-    if (!WinHttpReceiveResponse(req.get(), nullptr)) return HttpTransportFailure(kHttpFailReceiveResponse);
+    if ((cancel != nullptr && cancel->Cancelled()) || !WinHttpReceiveResponse(req.get(), nullptr)) {
+        return HttpTransportFailure(kHttpFailReceiveResponse);
+    }
+    // The headers are in: what follows is bounded by the receive timeout and
+    // works on a handle that stays open (never one a cancellation closed).
+    if (!req.Disarm()) return HttpTransportFailure(kHttpFailReceiveResponse);
 
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
@@ -166,8 +178,6 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     result.status = static_cast<int>(status);
     location = ReadLocation(req.get());
     result.body = ReadBody(req.get());
-    // A cancelled exchange fails whatever it had received.
-    if (cancel != nullptr && cancel->Cancelled()) return HttpTransportFailure(kHttpFailReceiveResponse);
     return result;
 }
 
