@@ -6,6 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "util/json_parse.h"
+
 namespace TesselSDK {
 namespace {
 
@@ -111,7 +113,7 @@ void ReadStringRow(const json& doc, std::initializer_list<const char*> path, std
 CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId) {
     CdnConfig result;
     try {
-        const json doc = json::parse(body);
+        const json doc = ParseOutsideJson(body);
         ReadStringRow(doc, {"virivizar_ss", "ws", "kr"}, result.webSocketUrl);
         ReadStringRow(doc, {"virivizar_turn", "api", "kr"}, result.turnApiUrl);
         ReadStringRow(doc, {"virivizar_event", "api", "kr"}, result.eventApiUrl);

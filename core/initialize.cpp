@@ -13,6 +13,7 @@
 #include "platform/sentry_glue.h"
 #include "util/json_text.h"
 #include "util/text.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -70,11 +71,12 @@ void LinkLogicImpl::Initialize(std::function<void(bool ok)> onInitialized) {
 void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
                                         const std::function<void(bool)>& onInitialized) {
     if (status != 200) {
-        Log(kLogError, "CDN fetch failed with HTTP code: " + std::to_string(status) + ", Response: " + body);
+        Log(kLogError,
+            "CDN fetch failed with HTTP code: " + std::to_string(status) + ", Response: " + BodyForLog(body));
         Report(onInitialized, false);
         return;
     }
-    Log(kLogDebug, "CDN Response (" + std::to_string(body.size()) + " bytes): " + body);
+    Log(kLogDebug, "CDN Response (" + std::to_string(body.size()) + " bytes): " + BodyForLog(body));
 
     const std::string gameId = GetEnvVar("game_id");
     try {

@@ -1,11 +1,13 @@
 // The one implementation of the class interface.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "core/telemetry_event.h"
 #include "sqm/sqm.h"
 #include "tesselsdk/link_logic.h"
+#include "util/cancel.h"
 
 namespace TesselSDK {
 
@@ -53,6 +56,8 @@ private:
         std::function<void(bool, int, const char*)> done;
         std::function<void(const char*, bool, int, const char*)> onConnectionReady;
         std::function<void(const std::vector<PlatformInterface::IceServer>&)> onApplyRtcConfig;
+        // Shared with the object, so it can be read after the object is gone.
+        std::shared_ptr<const std::atomic<bool>> hostCallbacksCleared;
         // Hands the outcome to `done` when the host passed one, else to OnConnectionReady.
         void Report(bool ok, int httpStatus, const char* message) const;
     };
@@ -70,7 +75,8 @@ private:
     void StopTelemetryWorker();
     void TelemetryWorkerLoop();
     void RunTelemetryWorker();
-    void SendTelemetryEvent(const TelemetryEvent& event);
+    // limitMs caps each of the post's timeouts (a stopping worker's time left).
+    void SendTelemetryEvent(const TelemetryEvent& event, int limitMs);
 
     std::string streamerId;
     std::string sdkVersion;
@@ -91,10 +97,18 @@ private:
     std::string nation = "US";
     // Guards the replacement of `platform` against copies of its members.
     std::mutex platformMutex;
+    // Set by Shutdown when it empties the host callbacks; outcomes of a TURN
+    // request then in progress no longer reach OnConnectionReady.
+    std::shared_ptr<std::atomic<bool>> hostCallbacksCleared = std::make_shared<std::atomic<bool>>(false);
     // Telemetry bounds (guarded by queueMutex): the drop burst in progress
     // and the moment a stopping worker gives up on what is still queued.
     bool telemetryDropBurst = false;
     std::chrono::steady_clock::time_point telemetryDrainDeadline;
+    // Set (under queueMutex) when the worker has ended; the stop waits for it
+    // until the drain deadline, then cancels the post in flight.
+    bool telemetryWorkerDone = false;
+    std::condition_variable telemetryDoneCv;
+    CancelToken telemetryCancel;
 };
 
 // Most events the telemetry queue holds; a new event beyond it pushes out the oldest.

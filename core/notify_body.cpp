@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "util/json_parse.h"
+
 namespace TesselSDK {
 
 bool BuildMobileNotifyBody(const char* integrationKey, const char* alarmPayload, const std::string& langCode,
@@ -18,7 +20,7 @@ bool BuildMobileNotifyBody(const char* integrationKey, const char* alarmPayload,
     }
     nlohmann::ordered_json alarm;
     try {
-        alarm = nlohmann::ordered_json::parse(payloadText);
+        alarm = ParseOutsideJson(payloadText);
     } catch (const std::exception&) {
         error = "alarm_payload is not valid JSON.";
         return false;

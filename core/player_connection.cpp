@@ -10,6 +10,8 @@
 #include "log/logger.h"
 #include "net/http_client.h"
 #include "platform/account.h"
+#include "util/json_parse.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -43,10 +45,12 @@ std::string BuildTurnApiUrl(const std::string& base, const std::string& streamer
     return url + kTurnPath + streamerId;
 }
 
-std::vector<PlatformInterface::IceServer> ParseIceServers(const std::string& body) {
+std::vector<PlatformInterface::IceServer> ParseIceServers(const std::string& body, bool* isJson) {
     std::vector<PlatformInterface::IceServer> result;
+    if (isJson != nullptr) *isJson = false;
     try {
-        const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(body);
+        const nlohmann::ordered_json doc = ParseOutsideJson(body);
+        if (isJson != nullptr) *isJson = true;
         if (!doc.is_object() || !doc.contains("value") || !doc["value"].is_object()) return result;
         const auto& value = doc["value"];
         if (!value.contains("ice_servers") || !value["ice_servers"].is_array()) return result;
@@ -124,7 +128,10 @@ void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
     headers["caller-id"] = kCallerId;
 
     targets.done = std::move(done);
-    if (!targets.done) targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
+    if (!targets.done) {
+        targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
+        targets.hostCallbacksCleared = hostCallbacksCleared;
+    }
     targets.onApplyRtcConfig = HostCallback(&PlatformInterface::OnApplyRTCConfig);
     // From here on the object is not touched: a host callback may destroy it.
     HttpGet(url, headers, [&targets](int status, const std::string& body) { OnTurnResponse(status, body, targets); });
@@ -133,13 +140,17 @@ void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
 void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const TurnOutcomeTargets& targets) {
     if (status != 200) {
         LogMessage(kLogError, std::string(kLogPrefix) + "TURN fetch failed with HTTP code: " +
-                                  std::to_string(status) + ", Response: " + body);
+                                  std::to_string(status) + ", Response: " + BodyForLog(body));
         targets.Report(false, status, "TURN fetch failed");
         return;
     }
     LogMessage(kLogDebug, std::string(kLogPrefix) + "TURN Response (" + std::to_string(body.size()) +
-                              " bytes): " + MaskTurnCredentials(body));
-    const std::vector<PlatformInterface::IceServer> servers = ParseIceServers(body);
+                              " bytes): " + BodyForLog(MaskTurnCredentials(body)));
+    bool isJson = false;
+    const std::vector<PlatformInterface::IceServer> servers = ParseIceServers(body, &isJson);
+    if (!isJson) {
+        LogMessage(kLogWarn, std::string(kLogPrefix) + "TURN response is not JSON - ICE servers could not be read");
+    }
     LogMessage(kLogDebug, std::string(kLogPrefix) + "Parsed " + std::to_string(servers.size()) + " ICE servers");
     if (targets.onApplyRtcConfig) targets.onApplyRtcConfig(servers);
     targets.Report(true, 200, "Connection ready");
@@ -148,7 +159,8 @@ void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const Tu
 void LinkLogicImpl::TurnOutcomeTargets::Report(bool ok, int httpStatus, const char* message) const {
     if (done) {
         done(ok, httpStatus, message);
-    } else if (onConnectionReady) {
+    } else if (onConnectionReady && !(hostCallbacksCleared && hostCallbacksCleared->load())) {
+        // Not after a Shutdown (which OnApplyRTCConfig may have called).
         onConnectionReady(playerId.c_str(), ok, httpStatus, message);
     }
 }

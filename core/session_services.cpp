@@ -7,6 +7,7 @@
 #include "net/http_client.h"
 #include "platform/account.h"
 #include "platform/sentry_glue.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -14,7 +15,7 @@ namespace {
 constexpr const char* kNotifyPrefix = "[TesselSDK::SendMobileNotify] ";
 
 void OnMobileNotifyResponse(int status, const std::string& body) {
-    LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Response: " + std::to_string(status) + " - " + body);
+    LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Response: " + std::to_string(status) + " - " + BodyForLog(body));
 }
 
 }  // namespace
@@ -82,6 +83,7 @@ void LinkLogicImpl::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(platformMutex);
         std::swap(previous, platform);
+        hostCallbacksCleared->store(true);
     }
     previous = PlatformInterface();
     collector.ClearStartTimes();

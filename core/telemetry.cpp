@@ -1,5 +1,6 @@
 // Telemetry: the host's events are queued on its thread and posted one at a
 // time, in arrival order, by the object's worker thread.
+#include <algorithm>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include "tesselsdk_endpoints.h"
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
+#include "util/log_body.h"
 
 namespace TesselSDK {
 namespace {
@@ -26,10 +28,10 @@ std::string TextOrEmpty(const char* text) { return text != nullptr ? std::string
 
 void OnTelemetryResponse(int status, const std::string& body) {
     if (status == 200) {
-        LogMessage(kLogDebug, "[TesselSDK::SendTallo] Telemetry sent successfully, Response: " + body);
+        LogMessage(kLogDebug, "[TesselSDK::SendTallo] Telemetry sent successfully, Response: " + BodyForLog(body));
     } else {
         LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry failed with HTTP code: " + std::to_string(status) +
-                                 ", Response: " + body);
+                                 ", Response: " + BodyForLog(body));
     }
 }
 
@@ -89,7 +91,17 @@ void LinkLogicImpl::StopTelemetryWorker() {
         worker = std::move(telemetryThread);
     }
     queueCv.notify_all();
-    if (worker.get_id() != std::this_thread::get_id()) {
+    if (!worker.joinable()) {
+        // Never started: nothing to wait for.
+    } else if (worker.get_id() != std::this_thread::get_id()) {
+        // The drain ends at its deadline, the post in flight included.
+        std::unique_lock<std::mutex> lock(queueMutex);
+        if (!telemetryDoneCv.wait_until(lock, telemetryDrainDeadline, [this] { return telemetryWorkerDone; })) {
+            lock.unlock();
+            telemetryCancel.Cancel();
+        } else {
+            lock.unlock();
+        }
         worker.join();
     } else {
         worker.detach();
@@ -103,24 +115,38 @@ void LinkLogicImpl::StopTelemetryWorker() {
 
 void LinkLogicImpl::TelemetryWorkerLoop() {
     try {
+        const CancelScope scope(&telemetryCancel);
         RunTelemetryWorker();
     } catch (...) {
         // Nothing may leave the thread; the queue stays for StopTelemetryWorker to clear.
     }
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        telemetryWorkerDone = true;
+    }
+    telemetryDoneCv.notify_all();
 }
 
 void LinkLogicImpl::RunTelemetryWorker() {
     for (;;) {
         TelemetryEvent event;
         std::size_t abandoned = 0;
+        int limitMs = kReceiveTimeoutMs;
         {
             std::unique_lock<std::mutex> lock(queueMutex);
             queueCv.wait(lock, [this] { return workerStopping || !telemetryQueue.empty(); });
             if (workerStopping && telemetryQueue.empty()) return;
-            if (workerStopping && std::chrono::steady_clock::now() >= telemetryDrainDeadline) {
+            const auto now = std::chrono::steady_clock::now();
+            if (workerStopping && now >= telemetryDrainDeadline) {
                 abandoned = telemetryQueue.size();
                 telemetryQueue.clear();
             } else {
+                if (workerStopping) {
+                    // A post begun while draining ends by the deadline.
+                    const auto left =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(telemetryDrainDeadline - now).count();
+                    if (left < limitMs) limitMs = static_cast<int>(left) + 1;
+                }
                 event = std::move(telemetryQueue.front());
                 telemetryQueue.pop_front();
                 // A drop burst lasts until the worker has caught up with the queue.
@@ -132,11 +158,11 @@ void LinkLogicImpl::RunTelemetryWorker() {
                                      std::to_string(abandoned) + " queued events");
             return;
         }
-        SendTelemetryEvent(event);
+        SendTelemetryEvent(event, limitMs);
     }
 }
 
-void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
+void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event, int limitMs) {
     try {
         // A failed ask leaves the default in place.
         if (language == "en-US" && nation == "US") GetPlatformLanguageAndNation(language, nation);
@@ -172,8 +198,9 @@ void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
                                   " bytes): " + body);
         HttpHeaders headers;
         headers["Content-Type"] = "application/json";
-        HttpPostJson(std::string(TESSELSDK_TELEMETRY_URL) + "/std_halyx", body, headers, kResolveTimeoutMs,
-                     kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs, OnTelemetryResponse);
+        HttpPostJson(std::string(TESSELSDK_TELEMETRY_URL) + "/std_halyx", body, headers,
+                     std::min(kResolveTimeoutMs, limitMs), std::min(kConnectTimeoutMs, limitMs),
+                     std::min(kSendTimeoutMs, limitMs), std::min(kReceiveTimeoutMs, limitMs), OnTelemetryResponse);
     } catch (...) {
         // The event is lost; the worker goes on with the next one.
         LogMessage(kLogError, "[TesselSDK::SendTallo] Exception occurred while sending telemetry");

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sqm/sqm_config.h"
+#include "util/json_parse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);
@@ -15,8 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t nl = text.find('\n');
     std::string gameId = nl == std::string::npos ? "" : text.substr(0, nl);
     std::string body = nl == std::string::npos ? text : text.substr(nl + 1);
-    nlohmann::ordered_json document = nlohmann::ordered_json::parse(body, nullptr, false);
-    if (document.is_discarded()) return 0;
+    nlohmann::ordered_json document;
+    try {
+        // As the configuration reader parses it (nesting limited).
+        document = TesselSDK::ParseOutsideJson(body);
+    } catch (const std::exception&) {
+        return 0;
+    }
     try {
         TesselSDK::SqmConfig config = TesselSDK::ParseSqmConfig(document, gameId);
         if (config.metric_collect_interval_s > config.during_streaming_push_interval_s) __builtin_trap();

@@ -16,6 +16,7 @@
 #include "net/http_transfer_limits.h"
 #include "net/http_transport.h"
 #include "net/http_url.h"
+#include "util/cancel.h"
 #include "util/text.h"
 
 namespace TesselSDK {
@@ -206,23 +207,25 @@ bool Configure(CURL* curl, Hop& hop, const std::string& method, const std::strin
 // Runs one transfer to its end. curl_easy_perform wakes only about once a
 // second while the connection is idle, which stretches a 1.5 s stall limit to
 // 2 s; this loop sleeps exactly until the stall deadline (or earlier when
-// libcurl has a timer of its own due) and aborts there with a timeout.
-CURLcode Drive(CURL* curl, const Hop& hop, long long stallMs) {
-    struct MultiCleanup {
-        void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
-    };
-    std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
-    if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+// libcurl has a timer of its own due) and aborts there with a timeout. A
+// cancellation (see util/cancel.h) wakes the wait and ends the transfer.
+CURLcode DriveAdded(CURLM* multi, const Hop& hop, long long stallMs, CancelToken* cancel) {
+    // Unregistered before the caller cleans the multi handle up.
+    CancelHook hook(cancel, [multi] { curl_multi_wakeup(multi); });
     CURLcode code = CURLE_OK;
     for (;;) {
+        if (cancel != nullptr && cancel->Cancelled()) {
+            code = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
         int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
             code = CURLE_RECV_ERROR;
             break;
         }
         if (running == 0) {
             int queued = 0;
-            const CURLMsg* message = curl_multi_info_read(multi.get(), &queued);
+            const CURLMsg* message = curl_multi_info_read(multi, &queued);
             code = message != nullptr && message->msg == CURLMSG_DONE ? message->data.result : CURLE_RECV_ERROR;
             break;
         }
@@ -236,11 +239,22 @@ CURLcode Drive(CURL* curl, const Hop& hop, long long stallMs) {
             }
             if (left < waitMs) waitMs = static_cast<int>(left);
         }
-        if (curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr) != CURLM_OK) {
+        if (curl_multi_poll(multi, nullptr, 0, waitMs, nullptr) != CURLM_OK) {
             code = CURLE_RECV_ERROR;
             break;
         }
     }
+    return code;
+}
+
+// The transfer of `curl` on a multi handle of its own.
+CURLcode Drive(CURL* curl, const Hop& hop, long long stallMs, CancelToken* cancel) {
+    struct MultiCleanup {
+        void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+    };
+    std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+    if (!multi || curl_multi_add_handle(multi.get(), curl) != CURLM_OK) return CURLE_OUT_OF_MEMORY;
+    CURLcode code = DriveAdded(multi.get(), hop, stallMs, cancel);
     // Detached before the easy handle's own cleanup; its transfer info stays.
     curl_multi_remove_handle(multi.get(), curl);
     return code;
@@ -248,7 +262,8 @@ CURLcode Drive(CURL* curl, const Hop& hop, long long stallMs) {
 
 // One request and its response, without following redirects.
 HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& parts, const std::string& body,
-                             const curl_slist* headers, const TransferLimits& limits, Hop& hop) {
+                             const curl_slist* headers, const TransferLimits& limits, CancelToken* cancel, Hop& hop) {
+    if (cancel != nullptr && cancel->Cancelled()) return HttpTransportFailure(kHttpFailSendRequest);
     EasyHandle curl(curl_easy_init());
     if (!curl) return HttpTransportFailure(kHttpFailOpenSession);
     hop.curl = curl.get();
@@ -257,8 +272,10 @@ HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& part
     if (!Configure(curl.get(), hop, method, url, body, headers, limits)) {
         return HttpTransportFailure(kHttpFailOpenRequest);
     }
-    hop.code = Drive(curl.get(), hop, limits.stallMs);
+    hop.code = Drive(curl.get(), hop, limits.stallMs, cancel);
     if (hop.callbackFailed) throw std::bad_alloc();
+    // A cancelled transfer fails whatever it had received.
+    if (hop.code == CURLE_ABORTED_BY_CALLBACK) return HttpTransportFailure(kHttpFailReceiveResponse);
 
     if (hop.headersDone) {
         char* location = nullptr;
@@ -293,20 +310,31 @@ HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
     HeaderList headers;
     if (!BuildHeaderList(request.headerLines, headers)) return HttpTransportFailure(kHttpFailOpenRequest);
     const TransferLimits limits = TransferLimitsFor(request.timeouts);
+    CancelToken* const cancel = CurrentCancelToken();
 
     const std::string noBody;
     std::string method = request.method;
     const std::string* body = request.body;
     HttpUrlParts parts = request.parts;
+    bool authorizationDropped = false;
     for (int redirects = 0;; ++redirects) {
         Hop hop;
-        HttpTransportResult result = Exchange(method, parts, *body, headers.get(), limits, hop);
+        HttpTransportResult result = Exchange(method, parts, *body, headers.get(), limits, cancel, hop);
         // A response cut short after its headers is delivered as it is.
         if (!result.received || hop.code != CURLE_OK) return result;
-        RedirectPlan plan = PlanRedirect(result.status, method, parts.secure, hop.redirectUrl);
+        RedirectPlan plan = PlanRedirect(result.status, method, parts, hop.redirectUrl);
         if (plan.action == RedirectAction::Deliver) return result;
         if (plan.action == RedirectAction::Fail || redirects >= kHttpMaxRedirects) {
             return HttpTransportFailure(kHttpFailReceiveResponse);
+        }
+        // Credentials stay with the origin they were given for.
+        if (plan.crossOrigin && !authorizationDropped) {
+            authorizationDropped = true;
+            HeaderList kept;
+            if (!BuildHeaderList(WithoutAuthorization(request.headerLines), kept)) {
+                return HttpTransportFailure(kHttpFailOpenRequest);
+            }
+            headers = std::move(kept);
         }
         parts = std::move(plan.target);
         method = std::move(plan.method);

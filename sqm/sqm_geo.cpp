@@ -5,6 +5,7 @@
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
 #include "tesselsdk_endpoints.h"
+#include "util/json_parse.h"
 
 namespace TesselSDK {
 
@@ -26,7 +27,7 @@ void SQM::OnGeoResponse(int status, const std::string& body) {
     if (status != 200) return;
     Json answer;
     try {
-        answer = Json::parse(body);
+        answer = ParseOutsideJson(body);
     } catch (const std::exception&) {
         return;
     }

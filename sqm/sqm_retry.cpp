@@ -44,6 +44,7 @@ void SqmRetryPool::Run(std::list<Worker>::iterator self, std::chrono::millisecon
     if (!stopped) {
         lock.unlock();
         try {
+            const CancelScope scope(&cancel_);
             task();
         } catch (...) {
             // A retry never lets an exception end the process.
@@ -59,6 +60,7 @@ void SqmRetryPool::StopAndJoin() {
         stopping_ = true;
     }
     wake_.notify_all();
+    cancel_.Cancel();
     // No thread is added once stopping_ is set, so the list is stable; a
     // running worker only writes its own done flag, under the mutex.
     for (auto& worker : workers_) {

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+#include "util/cancel.h"
+
 namespace TesselSDK {
 
 class SqmRetryPool {
@@ -27,7 +29,8 @@ public:
     ScheduleResult Schedule(std::chrono::milliseconds delay, std::function<void()> task);
 
     // Wakes every sleeping retry (it then exits without running its task),
-    // refuses new ones and joins every thread. Safe to call more than once.
+    // cancels the transfers of running ones, refuses new ones and joins every
+    // thread. Safe to call more than once.
     void StopAndJoin();
 
     // Threads started and not yet finished.
@@ -44,6 +47,8 @@ private:
     std::condition_variable wake_;
     bool stopping_ = false;
     std::list<Worker> workers_;
+    // The current cancel token of every task (util/cancel.h).
+    CancelToken cancel_;
 };
 
 }  // namespace TesselSDK

@@ -6,6 +6,7 @@
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
+#include "util/json_parse.h"
 
 namespace TesselSDK {
 namespace {
@@ -59,7 +60,7 @@ SQM::Json SQM::BuildQualityLimitationDurations() const {
     std::string text = *stored;  // stored trimmed, never empty
     if (text[0] == '{' && text.find('"') == std::string::npos) text = QuoteBareKeys(text);
     try {
-        const Json parsed = Json::parse(text);
+        const Json parsed = ParseOutsideJson(text);
         for (const char* key : {"none", "cpu", "bandwidth", "other"}) CopyDurationValue(parsed, out, key);
     } catch (const std::exception&) {
         // An unreadable durations text leaves the remaining members null.

@@ -9,7 +9,9 @@
 #include "sqm/sqm_gzip.h"
 #include "sqm/sqm_impl.h"
 #include "tesselsdk_endpoints.h"
+#include "util/json_parse.h"
 #include "util/json_text.h"
+#include "util/log_body.h"
 #include "util/text.h"
 
 namespace TesselSDK {
@@ -73,7 +75,7 @@ void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeade
     try {
         if (attempt == 0) {
             try {
-                const std::string pretty = CompactJsonText(Json::parse(body));
+                const std::string pretty = CompactJsonText(ParseOutsideJson(body));
                 LogInfo("[TesselSDK::SQM] " + recordName + " payload:\n" + pretty);
             } catch (const std::exception&) {
                 LogInfo("[TesselSDK::SQM] " + recordName + " payload (raw):\n" + body);
@@ -119,11 +121,11 @@ void SQM::OnMetricsResponse(const std::string& name, const std::shared_ptr<const
                             const HttpHeaders& headers, int attempt, const std::function<void()>& onSuccess,
                             int status, const std::string& response) {
     if (status == 200) {
-        LogInfo("[TesselSDK::SQM] " + name + ": " + std::to_string(status) + ": " + response);
+        LogInfo("[TesselSDK::SQM] " + name + ": " + std::to_string(status) + ": " + BodyForLog(response));
         if (onSuccess) onSuccess();
         return;
     }
-    LogWarn("[TesselSDK::SQM] " + name + " failed HTTP " + std::to_string(status) + ": " + response +
+    LogWarn("[TesselSDK::SQM] " + name + " failed HTTP " + std::to_string(status) + ": " + BodyForLog(response) +
             " (attempt " + std::to_string(attempt + 1) + ")");
     if (attempt >= kMaxRetries) {
         LogError("[TesselSDK::SQM] " + name + " dropped after max retries.");

@@ -167,6 +167,17 @@ TEST(HttpClient, RedirectsAreHandledAsWinHttpDoes) {
         EXPECT_EQ("GET", OnlyRequest("/echo/after-302").method);
     }
 
+    // "Authorization" stays with its origin: kept on the same one, dropped
+    // when another host (the same double, named "localhost") is the target.
+    const HttpHeaders auth = {{"Authorization", "Bearer secret"}, {"caller-id", "c"}};
+    std::string elsewhere = Url("/echo/elsewhere");
+    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
+    EXPECT_EQ(200, Get(Url("/redirect/307?to=/echo/same-origin"), auth).status);
+    EXPECT_EQ(200, Get(Url("/redirect/307?to=" + elsewhere), auth).status);
+    EXPECT_EQ("Bearer secret", OnlyRequest("/echo/same-origin").Header("Authorization"));
+    EXPECT_EQ(0, OnlyRequest("/echo/elsewhere").HeaderCount("Authorization"));
+    EXPECT_EQ("c", OnlyRequest("/echo/elsewhere").Header("caller-id"));
+
     // A redirect that is not followed reaches the caller as it is.
     EXPECT_EQ(304, Get(Url("/redirect/304?to=/status/201")).status);
 

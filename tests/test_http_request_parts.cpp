@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "net/http_redirect_policy.h"
 #include "net/http_text_widen.h"
@@ -75,6 +76,7 @@ TEST(HttpUrl, RequestTargetEscapesLikeTheWindowsTransport) {
 }
 
 TEST(HttpRedirectPolicy, FollowsLikeTheWindowsTransport) {
+    // From "http(s)://h/dir/page" (port 80 or 443).
     const struct {
         int status;
         const char* method;
@@ -83,26 +85,38 @@ TEST(HttpRedirectPolicy, FollowsLikeTheWindowsTransport) {
         RedirectAction action;
         const char* newMethod;
         bool keepBody;
+        const char* target;  // scheme, host, port and path of the next request
+        bool crossOrigin;
     } cases[] = {
-        {302, "GET", false, "http://h/next", RedirectAction::Follow, "GET", true},
-        {302, "POST", false, "http://h/next", RedirectAction::Follow, "GET", false},
-        {301, "PUT", true, "https://h/next", RedirectAction::Follow, "PUT", true},
-        {307, "POST", false, "https://h/next", RedirectAction::Follow, "POST", true},
-        {308, "POST", false, "https://h/next", RedirectAction::Follow, "POST", true},
-        {303, "PUT", false, "http://h/next", RedirectAction::Follow, "GET", false},
+        {302, "GET", false, "http://h/next", RedirectAction::Follow, "GET", true, "http://h:80/next", false},
+        {302, "POST", false, "http://H:80/next", RedirectAction::Follow, "GET", false, "http://H:80/next", false},
+        {301, "PUT", true, "https://h/next", RedirectAction::Follow, "PUT", true, "https://h:443/next", false},
+        {307, "POST", false, "https://h/next", RedirectAction::Follow, "POST", true, "https://h:443/next", true},
+        {308, "POST", false, "http://h:8080/next", RedirectAction::Follow, "POST", true, "http://h:8080/next", true},
+        {307, "GET", false, "http://other/next", RedirectAction::Follow, "GET", true, "http://other:80/next", true},
+        {303, "PUT", false, "//other/x", RedirectAction::Follow, "GET", false, "http://other:80/x", true},
+        {302, "GET", false, "/root?q", RedirectAction::Follow, "GET", true, "http://h:80/root?q", false},
+        {302, "GET", true, "sibling", RedirectAction::Follow, "GET", true, "https://h:443/dir/sibling", false},
         // Never from HTTPS to HTTP; only for redirects with a target.
-        {302, "GET", true, "http://h/next", RedirectAction::Deliver, "", false},
-        {307, "POST", true, "HTTP://h/next", RedirectAction::Deliver, "", false},
-        {304, "GET", false, "http://h/next", RedirectAction::Deliver, "", false},
-        {302, "GET", false, "", RedirectAction::Deliver, "", false},
-        {302, "GET", false, "ftp://h/file", RedirectAction::Fail, "", false},
+        {302, "GET", true, "http://h/next", RedirectAction::Deliver, "", false, "", false},
+        {307, "POST", true, "HTTP://h/next", RedirectAction::Deliver, "", false, "", false},
+        {304, "GET", false, "http://h/next", RedirectAction::Deliver, "", false, "", false},
+        {302, "GET", false, "", RedirectAction::Deliver, "", false, "", false},
+        {302, "GET", false, "ftp://h/file", RedirectAction::Fail, "", false, "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.status) + " " + c.method + " " + c.location);
-        const RedirectPlan plan = PlanRedirect(c.status, c.method, c.fromSecure, c.location);
+        HttpUrlParts from;
+        ASSERT_TRUE(SplitHttpUrl(std::string(c.fromSecure ? "https" : "http") + "://h/dir/page", from));
+        const RedirectPlan plan = PlanRedirect(c.status, c.method, from, c.location);
         EXPECT_EQ(c.action, plan.action);
         if (c.action != RedirectAction::Follow) continue;
         EXPECT_EQ(c.newMethod, plan.method);
         EXPECT_EQ(c.keepBody, plan.keepBody);
+        EXPECT_EQ(c.target, std::string(plan.target.secure ? "https" : "http") + "://" + plan.target.host + ":" +
+                                std::to_string(plan.target.port) + plan.target.pathAndQuery);
+        EXPECT_EQ(c.crossOrigin, plan.crossOrigin);
     }
+    EXPECT_EQ((std::vector<std::string>{"Caller-Id: c", "X: authorization"}),
+              WithoutAuthorization({"Authorization: Bearer t", "Caller-Id: c", "authorization: x", "X: authorization"}));
 }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "net/http_client.h"
@@ -209,4 +211,33 @@ TEST(SqmUploadWire, RefusedPortGivesStatusZero) {
     SqmTestAccess::Post(*sqm, "END_STREAMING", kBody);
     ASSERT_TRUE(testsupport::WaitUntil([&] { return host.CountLogs(2, "dropped after max retries.") == 1; }));
     EXPECT_EQ(4, host.CountLogs(1, "END_STREAMING failed HTTP 0: "));
+}
+
+TEST(SqmUploadWire, DestroyCancelsARetryHungOnTheServer) {
+    if (testsupport::UnderWine()) {
+        GTEST_SKIP() << "Wine's WinHTTP does not end a blocking call when another thread closes its request handle";
+    }
+    testsupport::ResetServer();
+    testsupport::AddRoute({{"path", "/sqm-hung/v1.0/metrics"}, {"mode", "hang"}});
+    testsupport::AddRoute({{"path", "/sqm-hung/v1.0/metrics"}, {"status", 500}, {"body", "busy"}, {"times", 1}});
+    FakeHost host;
+    auto sqm = WiredCollector(host, testsupport::ServerUrl() + "/sqm-hung");
+    SqmTestAccess::Post(*sqm, "DURING_STREAMING", kBody);
+    // The first retry is in flight against a server that never answers.
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return testsupport::Requests("/sqm-hung/").size() >= 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const auto before = std::chrono::steady_clock::now();
+    sqm.reset();
+    const auto took = std::chrono::steady_clock::now() - before;
+    std::printf("destroy with a hung retry: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_LT(took, std::chrono::seconds(1));
+    const auto logLines = [&host] {
+        std::lock_guard<std::mutex> lock(host.m);
+        return host.logs.size();
+    };
+    const auto lines = logLines();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(lines, logLines());
+    EXPECT_EQ(2u, testsupport::Requests("/sqm-hung/").size());
 }

@@ -6,7 +6,13 @@
 #include <thread>
 #include <vector>
 
+#include "core/cdn_config.h"
+#include "core/notify_body.h"
+#include "core/turn.h"
+#include "test_support.h"
 #include "util/clock.h"
+#include "util/json_parse.h"
+#include "util/log_body.h"
 #include "util/text.h"
 
 using namespace TesselSDK;
@@ -113,4 +119,32 @@ TEST(Clock, UtcTimestampIsSafeFromManyThreads) {
     }
     for (auto& th : threads) th.join();
     for (size_t t = 0; t < expected.size(); ++t) EXPECT_EQ(0, bad[t]) << expected[t];
+}
+
+TEST(OutsideJson, DeepNestingIsRefusedBeforeAnyRecursionOnAOneMegabyteStack) {
+    const auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    EXPECT_NO_THROW(ParseOutsideJson(nested(kMaxJsonDepth)));
+    EXPECT_THROW(ParseOutsideJson(nested(kMaxJsonDepth + 1)), JsonTooDeep);
+    EXPECT_NO_THROW(ParseOutsideJson("[\"" + std::string(1000, '[') + "\\\"{\"]"));  // brackets inside a text
+    EXPECT_THROW(ParseOutsideJson("{\"a\":" + nested(100)), std::exception);  // not closed, still refused
+
+    // 100,000 levels (about 200 KB) overflowed a 1 MB stack in each reader.
+    const std::string deep = "{\"virivizar_ss\":{\"ws\":{\"kr\":\"h\"}},\"a\":" + nested(100000) + "}";
+    testsupport::RunOnStackOf(1 << 20, [&] {
+        EXPECT_EQ("", ParseCdnConfig(deep, "G").webSocketUrl);  // as any unparsable configuration
+        bool isJson = true;
+        EXPECT_TRUE(ParseIceServers(deep, &isJson).empty());
+        EXPECT_FALSE(isJson);
+        std::string body, warning, error;
+        EXPECT_FALSE(BuildMobileNotifyBody("k", deep.c_str(), "ko", body, warning, error));
+        EXPECT_EQ("alarm_payload is not valid JSON.", error);
+    });
+}
+
+TEST(BodyForLog, CutsLongBodiesWithTheirFullSizeAndNeverInsideACharacter) {
+    EXPECT_EQ(std::string(4096, 'a'), BodyForLog(std::string(4096, 'a')));
+    EXPECT_EQ(std::string(4096, 'a') + "... [4097 bytes in all]", BodyForLog(std::string(4097, 'a')));
+    // U+00E9 (two bytes) straddling the limit is left out whole.
+    EXPECT_EQ(std::string(4095, 'a') + "... [5000 bytes in all]",
+              BodyForLog(std::string(4095, 'a') + "\xC3\xA9" + std::string(903, 'b')));
 }

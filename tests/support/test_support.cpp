@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -16,8 +17,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <pthread.h>
 #include <unistd.h>
 #endif
+
+#include <gtest/gtest.h>
 
 namespace testsupport {
 namespace {
@@ -256,6 +260,61 @@ bool UnderWine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
     return false;
+#endif
+}
+
+namespace {
+
+struct SmallStackRun {
+    const std::function<void()>* fn;
+    bool finished = false;
+};
+
+void RunCatching(void* p) {
+    auto* run = static_cast<SmallStackRun*>(p);
+    try {
+        (*run->fn)();
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "exception on the small stack: " << e.what();
+    }
+    run->finished = true;
+}
+
+}  // namespace
+
+void RunOnStackOf(std::size_t bytes, const std::function<void()>& fn) {
+#if defined(_WIN32)
+    // The size as the reservation (the whole stack), not as the first commit.
+    SmallStackRun run{&fn};
+    const auto body = [](void* p) -> DWORD {
+        RunCatching(p);
+        return 0;
+    };
+    HANDLE thread = CreateThread(nullptr, bytes, body, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) {
+        ADD_FAILURE() << "cannot start a thread with a stack of " << bytes << " bytes";
+        return;
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    // A stack overflow may end the thread alone (so it does under Wine).
+    EXPECT_TRUE(run.finished) << "the thread with a stack of " << bytes << " bytes died";
+#else
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, bytes);
+    pthread_t thread;
+    SmallStackRun run{&fn};
+    const auto body = [](void* p) -> void* {
+        RunCatching(p);
+        return nullptr;
+    };
+    if (pthread_create(&thread, &attr, body, &run) != 0) {
+        ADD_FAILURE() << "cannot start a thread with a stack of " << bytes << " bytes";
+    } else {
+        pthread_join(thread, nullptr);
+    }
+    pthread_attr_destroy(&attr);
 #endif
 }
 

@@ -90,6 +90,10 @@ std::string DataFolder();
 // in a few places; the tests that meet them say where).
 bool UnderWine();
 
+// Runs fn on a new thread with a stack of `bytes` (1 MB is the Windows
+// default) and waits for it to end.
+void RunOnStackOf(std::size_t bytes, const std::function<void()>& fn);
+
 // Polls until pred() is true or the timeout passes; returns pred().
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
