@@ -2,6 +2,9 @@
 
 #include <clocale>
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <map>
 
 #include "sqm/sqm_text.h"
 #include "sqm_test_host.h"
@@ -23,7 +26,136 @@ struct Intake {
     }
 };
 
+// Everything the intake keeps, one fact per line, values as JSON strings.
+std::string KeptFacts(Intake& in) {
+    auto& impl = in.impl();
+    std::string out;
+    auto put = [&out](const std::string& what, const std::string& value) {
+        out += what + " " + Json(value).dump() + "\n";
+    };
+    const std::pair<const char*, const std::unordered_map<std::string, std::string>*> maps[] = {
+        {"stat", &impl.session.latestStats}, {"video", &impl.session.videoCodec}, {"other", &impl.session.otherCodec}};
+    for (const auto& m : maps) {
+        for (const auto& kv : std::map<std::string, std::string>(m.second->begin(), m.second->end())) {
+            put(std::string(m.first) + " " + kv.first, kv.second);
+        }
+    }
+    const auto& ice = impl.ice;
+    const std::pair<const char*, const std::string*> iceFields[] = {
+        {"localCandidateType", &ice.localCandidateType}, {"localAddress", &ice.localAddress},
+        {"localVpn", &ice.localVpn},                     {"remoteCandidateType", &ice.remoteCandidateType},
+        {"remoteAddress", &ice.remoteAddress},           {"remotePort", &ice.remotePort},
+        {"remoteProtocol", &ice.remoteProtocol},         {"localNetworkType", &ice.localNetworkType},
+        {"localRelayProtocol", &ice.localRelayProtocol}, {"remoteRelayProtocol", &ice.remoteRelayProtocol}};
+    for (const auto& f : iceFields) {
+        if (!f.second->empty()) put(std::string("ice ") + f.first, *f.second);
+    }
+    out += impl.iceKnown ? "iceKnown\n" : "";
+    std::lock_guard<std::mutex> lock(in.host.m);
+    for (const auto& l : in.host.logs) put("log " + std::to_string(l.first), l.second);
+    return out;
+}
+
+// Reports that each go to a fresh collector, pushed in turn. Damaged and odd
+// documents: duplicate keys, members before type, nested and escaped values,
+// number forms, roots and entries of the wrong kind.
+const std::vector<std::vector<std::string>>& OddReports() {
+    static const std::vector<std::vector<std::string>> cases = {
+        {SettledReport(), SettledReport(301, 9001)},
+        {Report({{"local-candidate", Json{{"address", "10.0.0.1"}, {"networkType", "wifi"}, {"vpn", true},
+                                           {"relayProtocol", "tls"}}}}),
+         Report({{"local-candidate", Json{{"candidateType", "host"}, {"address", "10.0.0.1"}}},
+                 {"local-candidate", Json{{"candidateType", "relay"}}}})},
+        {Report({{"remote-candidate", Json{{"candidateType", "srflx"}, {"port", 5000}}}}),
+         Report({{"transport", Json{{"bytesSent", 1}}}})},
+        {Report({{"codec", Json{{"mimeType", " Video/H264 "}, {"clockRate", 90000}, {"sdpFmtpLine", "a=1"}}},
+                 {"codec", Json{{"mimeType", "video/VP9"}, {"clockRate", 90001}}},
+                 {"codec", Json{{"mimeType", "audio/opus"}, {"clockRate", 48000}}},
+                 {"codec", Json{{"clockRate", 1234}}},
+                 {"outbound-rtp", Json{{"kind", "audio"}, {"targetBitrate", 32000}, {"packetsSent", 7}}},
+                 {"outbound-rtp", Json{{"kind", "Video"}, {"targetBitrate", 1}}},
+                 {"", Json{{"framesSent", " 42 "}, {"unknownName", 1}, {"scalabilityMode", ""}}}}),
+         Report({{"outbound-rtp", Json{{"kind", "video"}, {"targetBitrate", 2.5e6}}}})},
+        {Report({{"outbound-rtp", Json{{"framesSent", 5}}}}), R"({"stats": 5})", "[1,2]", "{}",
+         R"({"stats":[1,"x",{"type":5,"members":[]}]})", "", R"({"stats": [ /* comment */ ]})",
+         R"({"stats": [{"type":"outbound-rtp","members":{"framesSent":9}})", R"({"stats":[{"type":"codec","members":7}]})",
+         "\xff\xfe garbage", "   ", "null", "\"text\"", "5", R"({"stats":[]} x)", R"({"stats":[{"members":{"qpSum":1e999}}]})",
+         R"({"stats":[{"members":{"qpSum":"a)" "\x80" R"("}}]})"},
+        // Members before type; the last of duplicate keys counts, at every level.
+        {R"({"stats":[{"members":{"candidateType":"relay","address":"1.1.1.1","networkType":"vpn"},"type":"local-candidate"},
+            {"type":"codec","members":{"mimeType":"video/A","clockRate":1},"type":5},
+            {"type":"codec","members":{"mimeType":"video/B","clockRate":2,"sdpFmtpLine":"x"},"members":{"clockRate":3}},
+            {"type":"remote-candidate","members":{"candidateType":"prflx","port":9},"members":null},
+            {"type":"codec","members":{"mimeType":"video/C","mimeType":"audio/D","clockRate":4,"clockRate":5}},
+            {"type":"outbound-rtp","members":{"kind":"video","targetBitrate":6,"kind":5}},
+            {"type":"outbound-rtp","members":{"kind":"video","targetBitrate":{"a":7},"kind":"video "}},
+            {"type":"outbound-rtp","members":{"targetBitrate":"  8 ","kind":"video","kind":"video"}},
+            {"type":"x","members":{"bytesSent":1,"bytesSent":2,"packetsSent":3},"type":"y"}]})"},
+        {R"({"stats":[{"type":"x","members":{"bytesSent":1}}],"other":{"stats":[]},"stats":[{"type":"x","members":{"packetsSent":2}}]})",
+         R"({"stats":[{"type":"x","members":{"jitter":1}}],"stats":{"a":[{"type":"x","members":{"qpSum":1}}]}})",
+         R"({"stats":[{"type":"x","members":{"firCount":1}}],"stats":null})"},
+        // Values that are not strings keep the compact text of the whole value.
+        {R"({"stats":[{"type":"local-candidate","members":{"candidateType":{"a":[1,{}]},"vpn":[true, false],
+            "relayProtocol":null,"address":"","networkType":[]}},
+            {"type":"remote-candidate","members":{"candidateType":" host ","address":{},"port":5000.0,"protocol":false,
+            "relayProtocol":{"k":"v"}}},
+            {"type":"codec","members":{"mimeType":5,"clockRate":[90000],"sdpFmtpLine":{"a":1}}},
+            {"type":"codec","members":{"mimeType":"VIDEO/\u00e9","clockRate":"\t 1 \n"}},
+            {"type":"","members":{"qualityLimitationDurations":{"b":[1,2.50,{"x":"a\"b\\c\n\t\u0001\u001f\u007f/\u00e9\u2603\ud83d\ude00"}],
+              "b2":{},"b3":[],"dup":1,"z":true,"dup":[null,false],"e":{"k":1,"k":{"m":2,"m":3,"n":4},"j":5},"\u0000k\r":-0}}},
+            {"type":"","members":{"mime\u0054ype":"video/Z","bytes\u0000Sent":1,"powerEfficientEncoder":)" + std::string(60, '[') + "1" +
+             std::string(60, ']') + "}}]}"},
+        {R"({"stats":[{"type":"t","members":{"bytesSent":-0,"bytesReceived":1.0,"packetsSent":1E2,"packetsReceived":1e-7,
+            "packetsLost":0.1,"framesSent":123456789012345678901234567890,"framesReceived":18446744073709551615,
+            "framesEncoded":18446744073709551616,"framesDecoded":-9223372036854775808,"framesDropped":-9223372036854775809,
+            "frameWidth":9114756780654345000,"frameHeight":1.7976931348623157e308,"framesPerSecond":5e-324,
+            "jitter":2.5e6,"roundTripTime":100000000000000000000.0,"currentRoundTripTime":1e16,
+            "availableOutgoingBitrate":1e15,"availableIncomingBitrate":0.0001,"qpSum":0.00001,"totalEncodeTime":-1.5e-300,
+            "totalPacketSendDelay":0.30000000000000004,"firCount":123.456e2,"pliCount":-0.0,"nackCount":9007199254740993,
+            "sliCount":true,"retransmittedBytesSent":null,"messagesSent":"\ufeff1","messagesReceived":"\u00a01"}}]})"},
+        {"\xEF\xBB\xBF" R"({"stats":[{"type":"t","members":{"bytesSent":3}}]})"},
+    };
+    return cases;
+}
+
+std::string GoldenPath() {
+    std::string here = __FILE__;
+    return here.substr(0, here.find_last_of("/\\") + 1) + "data/intake_golden.txt";
+}
+
 }  // namespace
+
+// What the intake keeps from real reports and from odd ones, against the
+// record in data/intake_golden.txt (TESSELSDK_WRITE_GOLDEN=1 rewrites it).
+TEST(SqmIntake, KeepsWhatTheGoldenRecordSays) {
+    std::string facts;
+    auto real = [](const char* name) { return testsupport::ReadFile(DataDir() + "/" + name); };
+    const std::pair<const char*, std::vector<const char*>> realCases[] = {
+        {"report-0001", {"report-0001.json"}},
+        {"report-0020", {"report-0020.json"}},
+        {"reports in turn", {"report-0001.json", "report-0002.json", "report-0003.json", "report-0020.json"}}};
+    for (const auto& c : realCases) {
+        Intake in;
+        for (const char* file : c.second) {
+            const std::string text = real(file);
+            ASSERT_FALSE(text.empty()) << file;
+            in.Push(text, "p");
+        }
+        facts += std::string("== ") + c.first + "\n" + KeptFacts(in);
+    }
+    int n = 0;
+    for (const auto& reports : OddReports()) {
+        Intake in;
+        for (const auto& text : reports) in.Push(text, "p");
+        facts += "== odd " + std::to_string(++n) + "\n" + KeptFacts(in);
+    }
+    if (std::getenv("TESSELSDK_WRITE_GOLDEN") != nullptr) {
+        std::ofstream(GoldenPath(), std::ios::binary) << facts;
+    }
+    const std::string golden = testsupport::ReadFile(GoldenPath());
+    ASSERT_FALSE(golden.empty()) << GoldenPath();
+    EXPECT_EQ(golden, facts);
+}
 
 TEST(SqmIntake, RealReportsKeepCodecsCandidatesAndVideoCounters) {
     Intake in;
