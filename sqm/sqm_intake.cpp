@@ -8,6 +8,7 @@
 #include "sqm/sqm_intake.h"
 
 #include <charconv>
+#include <string>
 #include <exception>
 #include <vector>
 
@@ -20,7 +21,48 @@
 namespace TesselSDK {
 namespace {
 
-using Json = nlohmann::ordered_json;
+// The parser's token buffer. The library's lexer appends to it one byte at a
+// time; with std::string every byte is an out-of-line call, which makes up a
+// third of the reading. Holds its bytes followed by a NUL, as the lexer's
+// number conversion expects. The other members serve only the library's
+// binary formats, which are never used here.
+class TokenText {
+public:
+    using value_type = char;
+    using size_type = std::size_t;
+    using traits_type = std::char_traits<char>;
+
+    TokenText() = default;
+    TokenText(const char* text) { append(text, traits_type::length(text)); }  // NOLINT: implicit like std::string
+    TokenText(const std::string& text) { append(text.data(), text.size()); }  // NOLINT
+    TokenText(std::size_t count, char c) {
+        while (count-- > 0) push_back(c);
+    }
+
+    void push_back(char c) {
+        if (bytes_.size() - size_ < 2) bytes_.resize(bytes_.size() * 2 + 64);
+        bytes_[size_++] = c;
+        bytes_[size_] = '\0';
+    }
+    void append(const char* text, std::size_t count) {
+        while (count-- > 0) push_back(*text++);
+    }
+    void append(const TokenText& other) { append(other.data(), other.size()); }
+    void clear() {
+        size_ = 0;
+        if (!bytes_.empty()) bytes_[0] = '\0';
+    }
+    const char* data() const { return bytes_.empty() ? "" : bytes_.data(); }
+    std::size_t size() const { return size_; }
+    std::string_view view() const { return std::string_view(data(), size_); }
+
+private:
+    std::vector<char> bytes_;
+    std::size_t size_ = 0;
+};
+
+// The library's JSON with that buffer; only its SAX reading is used.
+using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, TokenText>;
 
 constexpr const char* kUnreadable = "[TesselSDK::SQM] Failed to parse StatsJson";
 
@@ -158,18 +200,20 @@ public:
     bool number_integer(Json::number_integer_t value) { return Integer(value); }
     bool number_unsigned(Json::number_unsigned_t value) { return Integer(value); }
     bool number_float(Json::number_float_t value, const Json::string_t&) {
+        if (!Wanted()) return Scalar(std::string_view(), false);
         // The library's own shortest round-trip form ("2500000.0", "1e-05").
         std::array<char, 64> text{};
         const char* end = nlohmann::detail::to_chars(text.data(), text.data() + text.size(), value);
         return Scalar(std::string_view(text.data(), static_cast<std::size_t>(end - text.data())), false);
     }
-    bool string(Json::string_t& value) { return Scalar(value, true); }
+    bool string(Json::string_t& value) { return Scalar(value.view(), true); }
     bool binary(Json::binary_t&) { return true; }
     bool start_object(std::size_t) { return Open(true); }
     bool start_array(std::size_t) { return Open(false); }
     bool end_object() { return Close(); }
     bool end_array() { return Close(); }
-    bool key(Json::string_t& name) {
+    bool key(Json::string_t& text) {
+        const std::string_view name = text.view();
         switch (frames_[depth_]) {
             case Frame::Root:
                 next_ = name == "stats" ? Next::Stats : Next::Ignore;
@@ -194,8 +238,16 @@ private:
     enum class Frame : std::uint8_t { None, Skip, Root, Stats, Entry, Members, Capture };
     enum class Next : std::uint8_t { Ignore, Stats, Type, Members, Slot };
 
+    // Whether the value about to come is kept as text (numbers are written
+    // out only then; elsewhere only their kind matters).
+    bool Wanted() const {
+        const Frame frame = frames_[depth_];
+        return frame == Frame::Capture || (frame == Frame::Members && next_ == Next::Slot);
+    }
+
     template <typename Int>
     bool Integer(Int value) {
+        if (!Wanted()) return Scalar(std::string_view(), false);
         std::array<char, 24> text{};
         const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
         return Scalar(std::string_view(text.data(), static_cast<std::size_t>(result.ptr - text.data())), false);
@@ -385,7 +437,7 @@ private:
         capture_ += object ? '{' : '[';
     }
 
-    void CaptureKey(const std::string& name) {
+    void CaptureKey(std::string_view name) {
         CaptureLevel& l = level();
         for (std::size_t i = 0; i < l.members.size(); ++i) {
             if (l.members[i].key == name) {
@@ -400,7 +452,7 @@ private:
         capture_ += ':';
         l.repeated = 0;
         l.valueStart = capture_.size();
-        l.members.push_back(CapturedMember{name, l.valueStart, l.valueStart});
+        l.members.push_back(CapturedMember{std::string(name), l.valueStart, l.valueStart});
     }
 
     void CaptureValueStart() {

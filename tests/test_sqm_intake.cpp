@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "sqm/sqm_text.h"
@@ -245,19 +247,43 @@ TEST(SqmIntake, CodecsTargetBitrateAndTrackedMembers) {
     EXPECT_EQ("2500000.0", in.Stat("targetBitrate"));
 }
 
-TEST(SqmIntake, MalformedReportsAreIgnoredOrLogged) {
-    Intake in;
-    in.Push(Report({{"outbound-rtp", Json{{"framesSent", 5}}}}), "p");
-    for (const char* text : {"{\"stats\": 5}", "[1,2]", "{}", "{\"stats\":[1,\"x\",{\"type\":5,\"members\":[]}]}", ""}) {
-        in.Push(text);
+// Runs fn on a thread with a 1 MB stack, the Windows default.
+void OnSmallStack(std::function<void()> fn) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 1 << 20);
+    pthread_t thread;
+    const int created = pthread_create(
+        &thread, &attr, [](void* f) -> void* { return (*static_cast<std::function<void()>*>(f))(), nullptr; }, &fn);
+    pthread_attr_destroy(&attr);
+    ASSERT_EQ(0, created);
+    pthread_join(thread, nullptr);
+}
+
+TEST(SqmIntake, DeeplyNestedReportsAreRefusedAsUnreadable) {
+    auto nested = [](const std::string& head, std::size_t levels, const std::string& open, const std::string& close,
+                     const std::string& tail) {
+        std::string text = head;
+        for (std::size_t i = 0; i < levels; ++i) text += open;
+        text += "1";
+        for (std::size_t i = 0; i < levels; ++i) text += close;
+        return text + tail;
+    };
+    const std::string member = R"({"stats":[{"type":"t","members":{"bytesSent":2,"qualityLimitationDurations":)";
+    const struct { std::string report; bool kept; } cases[] = {
+        {nested("", 100000, "[", "]", ""), false},
+        {nested("", 100000, "{\"a\":", "}", ""), false},
+        {nested(member, 100000, "[", "]", "}}]}"), false},
+        {nested(member, 100000, "{\"cpu\":", "}", "}}]}"), false},
+        {nested(member, 61, "[", "]", "}}]}"), false},  // one level too deep
+        {nested(member, 60, "[", "]", "}}]}"), true},
+    };
+    for (const auto& c : cases) {
+        Intake in;
+        OnSmallStack([&] { in.Push(c.report); });
+        EXPECT_EQ(c.kept ? "2" : "<absent>", in.Stat("bytesSent")) << c.report.substr(0, 80);
+        EXPECT_EQ(c.kept ? 0 : 1, in.host.CountLogs(1, "[TesselSDK::SQM] Failed to parse StatsJson"));
     }
-    in.sqm->PushWebRTCStatsReport(nullptr, nullptr);
-    EXPECT_EQ(0, in.host.CountLogs(1, ""));
-    in.Push("{\"stats\": [ /* comment */ ]}", "q");
-    in.Push("{\"stats\": [{\"type\":\"outbound-rtp\",\"members\":{\"framesSent\":9}}");
-    EXPECT_EQ(2, in.host.CountLogs(1, "[TesselSDK::SQM] Failed to parse StatsJson"));
-    EXPECT_EQ("5", in.Stat("framesSent"));
-    EXPECT_EQ("q", in.impl().session.peerId);
 }
 
 TEST(SqmText, TrimAndNumbersFromTheFrontOfTheText) {
