@@ -7,9 +7,12 @@
 // is not a string becomes the compact JSON text the library would serialise.
 #include "sqm/sqm_intake.h"
 
+#include <array>
 #include <charconv>
-#include <string>
+#include <cstdint>
 #include <exception>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -33,8 +36,9 @@ public:
     using traits_type = std::char_traits<char>;
 
     TokenText() = default;
-    TokenText(const char* text) { append(text, traits_type::length(text)); }  // NOLINT: implicit like std::string
-    TokenText(const std::string& text) { append(text.data(), text.size()); }  // NOLINT
+    // Implicit, as std::string's are.
+    TokenText(const char* text) { append(text, traits_type::length(text)); }
+    TokenText(const std::string& text) { append(text.data(), text.size()); }
     TokenText(std::size_t count, char c) {
         while (count-- > 0) push_back(c);
     }
