@@ -302,7 +302,7 @@ private:
                     frame = Frame::Entry;
                     type_ = EntryType::Other;
                     hasMembers_ = false;
-                    membersSet_ = 0;
+                    ForgetMembers();
                 }
                 break;
             case Frame::Entry:
@@ -311,7 +311,7 @@ private:
                 } else if (next_ == Next::Members) {
                     // A repeated "members" replaces the earlier one whole.
                     hasMembers_ = object;
-                    membersSet_ = 0;
+                    ForgetMembers();
                     if (object) frame = Frame::Members;
                 }
                 break;
@@ -353,8 +353,14 @@ private:
 
     void Keep(int slot, std::string_view text, bool isString) {
         values_[static_cast<std::size_t>(slot)].assign(text.data(), text.size());
+        if (!HasMember(slot)) kept_[keptCount_++] = static_cast<std::int8_t>(slot);
         membersSet_ |= std::uint64_t{1} << slot;
         if (slot == kKind) kindIsString_ = isString;
+    }
+
+    void ForgetMembers() {
+        membersSet_ = 0;
+        keptCount_ = 0;
     }
 
     bool HasMember(int slot) const { return (membersSet_ >> slot & 1u) != 0; }
@@ -404,12 +410,19 @@ private:
                 break;
             case EntryType::Other: break;
         }
-        for (std::size_t i = 0; i < kTrackedStatCount; ++i) {
-            if (HasMember(static_cast<int>(i))) {
-                const std::string_view text = Trimmed(values_[i]);
-                facts_.stats[i].assign(text.data(), text.size());
-                facts_.statsSet |= std::uint64_t{1} << i;
+        // The member texts are not needed after this: they move over.
+        for (std::size_t k = 0; k < keptCount_; ++k) {
+            const auto i = static_cast<std::size_t>(kept_[k]);
+            if (i >= kTrackedStatCount) continue;
+            std::string& text = values_[i];
+            const std::string_view trimmed = Trimmed(text);
+            if (trimmed.size() != text.size()) {
+                const auto lead = static_cast<std::size_t>(trimmed.data() - text.data());
+                text.erase(lead + trimmed.size());
+                text.erase(0, lead);
             }
+            facts_.stats[i].swap(text);
+            facts_.statsSet |= std::uint64_t{1} << i;
         }
     }
 
@@ -499,6 +512,8 @@ private:
     std::uint64_t membersSet_ = 0;
     bool kindIsString_ = false;
     std::array<std::string, kMemberCount> values_;
+    std::array<std::int8_t, kMemberCount> kept_{};  // the members set, in the order first read
+    std::size_t keptCount_ = 0;
     // The kept member whose array or object is being written out.
     int captureSlot_ = -1;
     std::string capture_;
