@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,27 +43,46 @@ public:
     TokenText(std::size_t count, char c) {
         while (count-- > 0) push_back(c);
     }
+    TokenText(const TokenText& other) { append(other); }
+    TokenText& operator=(const TokenText& other) {
+        if (this != &other) {
+            clear();
+            append(other);
+        }
+        return *this;
+    }
+    ~TokenText() = default;
 
     void push_back(char c) {
-        if (bytes_.size() - size_ < 2) bytes_.resize(bytes_.size() * 2 + 64);
+        if (size_ == capacity_) Grow();
         bytes_[size_++] = c;
-        bytes_[size_] = '\0';
     }
     void append(const char* text, std::size_t count) {
         while (count-- > 0) push_back(*text++);
     }
-    void append(const TokenText& other) { append(other.data(), other.size()); }
-    void clear() {
-        size_ = 0;
-        if (!bytes_.empty()) bytes_[0] = '\0';
+    void append(const TokenText& other) { append(other.bytes_.get(), other.size_); }
+    void clear() { size_ = 0; }
+    // Terminated on demand: the buffer always has room for the NUL.
+    const char* data() const {
+        if (!bytes_) return "";
+        bytes_[size_] = '\0';
+        return bytes_.get();
     }
-    const char* data() const { return bytes_.empty() ? "" : bytes_.data(); }
     std::size_t size() const { return size_; }
     std::string_view view() const { return std::string_view(data(), size_); }
 
 private:
-    std::vector<char> bytes_;
+    void Grow() {
+        const std::size_t capacity = capacity_ * 2 + 64;
+        std::unique_ptr<char[]> bigger(new char[capacity + 1]);
+        if (size_ > 0) traits_type::copy(bigger.get(), bytes_.get(), size_);
+        bytes_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> bytes_;
     std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
 // The library's JSON with that buffer; only its SAX reading is used.
