@@ -1,48 +1,624 @@
 // Statistics-report intake: what one push keeps from a WebRTC report, and
 // the order of work of a push.
+//
+// The report is read by a SAX handler that keeps only the members it needs.
+// It gives the same facts a document tree would: where an object repeats a
+// key, the key keeps its first place and takes its last value; a value that
+// is not a string becomes the compact JSON text the library would serialise.
+#include "sqm/sqm_intake.h"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
 #include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
-#include "sqm/sqm_text.h"
-#include "util/text.h"
+#include "util/json_parse.h"
 
 namespace TesselSDK {
 namespace {
 
-using Json = nlohmann::ordered_json;
+// The parser's token buffer. The library's lexer appends to it one byte at a
+// time; with std::string every byte is an out-of-line call, which makes up a
+// third of the reading. Holds its bytes followed by a NUL, as the lexer's
+// number conversion expects. The other members serve only the library's
+// binary formats, which are never used here.
+class TokenText {
+public:
+    using value_type = char;
+    using size_type = std::size_t;
+    using traits_type = std::char_traits<char>;
+
+    TokenText() = default;
+    // Implicit, as std::string's are.
+    TokenText(const char* text) { append(text, traits_type::length(text)); }
+    TokenText(const std::string& text) { append(text.data(), text.size()); }
+    TokenText(std::size_t count, char c) {
+        while (count-- > 0) push_back(c);
+    }
+    TokenText(const TokenText& other) { append(other); }
+    TokenText& operator=(const TokenText& other) {
+        if (this != &other) {
+            clear();
+            append(other);
+        }
+        return *this;
+    }
+    ~TokenText() = default;
+
+    void push_back(char c) {
+        if (size_ == capacity_) Grow();
+        bytes_[size_++] = c;
+    }
+    void append(const char* text, std::size_t count) {
+        while (count-- > 0) push_back(*text++);
+    }
+    void append(const TokenText& other) { append(other.bytes_.get(), other.size_); }
+    void clear() { size_ = 0; }
+    // Terminated on demand: the buffer always has room for the NUL.
+    const char* data() const {
+        if (!bytes_) return "";
+        bytes_[size_] = '\0';
+        return bytes_.get();
+    }
+    std::size_t size() const { return size_; }
+    std::string_view view() const { return std::string_view(data(), size_); }
+
+private:
+    void Grow() {
+        const std::size_t capacity = capacity_ * 2 + 64;
+        std::unique_ptr<char[]> bigger(new char[capacity + 1]);
+        if (size_ > 0) traits_type::copy(bigger.get(), bytes_.get(), size_);
+        bytes_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// The library's JSON with that buffer; only its SAX reading is used.
+using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, TokenText>;
 
 constexpr const char* kUnreadable = "[TesselSDK::SQM] Failed to parse StatsJson";
 
-// A member's value as text: strings as they are, anything else compactly.
-std::string ValueText(const Json& value) {
-    if (value.is_string()) return value.get_ref<const std::string&>();
-    return value.dump();
-}
+// Members read from an entry's "members": the tracked names (their index is
+// their place in the tracked list), then four more.
+constexpr std::string_view kMemberNames[] = {
+    "bytesSent", "bytesReceived", "packetsSent", "packetsReceived", "packetsLost", "framesSent", "framesReceived",
+    "framesEncoded", "framesDecoded", "framesDropped", "frameWidth", "frameHeight", "framesPerSecond", "jitter",
+    "roundTripTime", "currentRoundTripTime", "availableOutgoingBitrate", "availableIncomingBitrate", "qpSum",
+    "totalEncodeTime", "totalPacketSendDelay", "mimeType", "clockRate", "sdpFmtpLine", "firCount", "pliCount",
+    "nackCount", "sliCount", "retransmittedBytesSent", "messagesSent", "messagesReceived", "candidateType",
+    "address", "networkType", "protocol", "port", "keyFramesEncoded", "totalEncodedBytesTarget",
+    "encoderImplementation", "powerEfficientEncoder", "scalabilityMode", "hugeFramesSent",
+    "qualityLimitationReason", "qualityLimitationDurationNone", "qualityLimitationDurationCpu",
+    "qualityLimitationDurationBandwidth", "qualityLimitationDurationOther", "qualityLimitationResolutionChanges",
+    "retransmittedPacketsSent", "fractionLost", "totalRoundTripTime", "roundTripTimeMeasurements",
+    "qualityLimitationDurations",
+    // Not tracked:
+    "vpn", "relayProtocol", "targetBitrate", "kind"};
+constexpr int kMemberCount = static_cast<int>(sizeof(kMemberNames) / sizeof(kMemberNames[0]));
+static_assert(kMemberCount == static_cast<int>(kTrackedStatCount) + 4, "tracked names first, then four");
+static_assert(kMemberCount <= 64, "member flags fit one word");
 
-bool NamesVideo(const std::string& mimeType) { return AsciiUpper(mimeType).find("VIDEO") != std::string::npos; }
+// Indexes of the members the entry rules read.
+constexpr int kMimeType = 21;
+constexpr int kClockRate = 22;
+constexpr int kSdpFmtpLine = 23;
+constexpr int kCandidateType = 31;
+constexpr int kAddress = 32;
+constexpr int kNetworkType = 33;
+constexpr int kProtocol = 34;
+constexpr int kPort = 35;
+constexpr int kVpn = 53;
+constexpr int kRelayProtocol = 54;
+constexpr int kTargetBitrate = 55;
+constexpr int kKind = 56;
 
-// Candidate facts read from one report; they reach the collector's ICE facts
-// only when the report named a candidate type.
-struct ReportCandidates {
-    std::string localType;
-    std::string localAddress;
-    std::string localNetworkType;
-    std::string remoteType;
-    std::string remoteAddress;
+// Open-addressing table from a member name to its index.
+class MemberIndex {
+public:
+    MemberIndex() {
+        slots_.fill(-1);
+        for (int i = 0; i < kMemberCount; ++i) {
+            std::size_t h = Hash(kMemberNames[i]);
+            while (slots_[h] >= 0) h = (h + 1) % slots_.size();
+            slots_[h] = static_cast<std::int8_t>(i);
+        }
+    }
+    int Find(std::string_view name) const {
+        if (name.empty()) return -1;
+        for (std::size_t h = Hash(name);; h = (h + 1) % slots_.size()) {
+            const int i = slots_[h];
+            if (i < 0 || kMemberNames[i] == name) return i;
+        }
+    }
+
+private:
+    static std::size_t Hash(std::string_view s) {
+        const auto at = [&s](std::size_t i) { return static_cast<std::size_t>(static_cast<unsigned char>(s[i])); };
+        return (s.size() * 131 + at(0) * 31 + at(s.size() / 2) * 7 + at(s.size() - 1)) % 256;
+    }
+    std::array<std::int8_t, 256> slots_{};
 };
 
+const MemberIndex& Members() {
+    static const MemberIndex index;
+    return index;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// True when the MIME type contains "video" in any ASCII letter case.
+bool NamesVideo(std::string_view mimeType) {
+    constexpr std::string_view kVideo = "video";
+    for (std::size_t i = 0; i + kVideo.size() <= mimeType.size(); ++i) {
+        std::size_t n = 0;
+        while (n < kVideo.size() && LowerAscii(mimeType[i + n]) == kVideo[n]) ++n;
+        if (n == kVideo.size()) return true;
+    }
+    return false;
+}
+
+// A JSON string as the library serialises it (UTF-8 kept, no ASCII escaping).
+void AppendQuoted(std::string& out, std::string_view text) {
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    out += "\\u00";
+                    out += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
+                    out += kHex[static_cast<unsigned char>(c) & 0xF];
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+}
+
+enum class EntryType : std::uint8_t { Other, LocalCandidate, RemoteCandidate, Codec, OutboundRtp };
+
+EntryType TypeOf(std::string_view type) {
+    if (type == "local-candidate") return EntryType::LocalCandidate;
+    if (type == "remote-candidate") return EntryType::RemoteCandidate;
+    if (type == "codec") return EntryType::Codec;
+    if (type == "outbound-rtp") return EntryType::OutboundRtp;
+    return EntryType::Other;
+}
+
+// The SAX handler. Containers are tracked in frames; what the next value of
+// an object means is decided by the key before it.
+class ReportReader {
+public:
+    explicit ReportReader(StatsReportFacts& facts) : facts_(facts) { facts_.Clear(); }
+
+    bool null() { return Scalar("null", false); }
+    bool boolean(bool value) { return Scalar(value ? "true" : "false", false); }
+    bool number_integer(Json::number_integer_t value) { return Integer(value); }
+    bool number_unsigned(Json::number_unsigned_t value) { return Integer(value); }
+    bool number_float(Json::number_float_t value, const Json::string_t&) {
+        if (!Wanted()) return Scalar(std::string_view(), false);
+        // The library's own shortest round-trip form ("2500000.0", "1e-05").
+        std::array<char, 64> text{};
+        const char* end = nlohmann::detail::to_chars(text.data(), text.data() + text.size(), value);
+        return Scalar(std::string_view(text.data(), static_cast<std::size_t>(end - text.data())), false);
+    }
+    bool string(Json::string_t& value) { return Scalar(value.view(), true); }
+    bool binary(Json::binary_t&) { return true; }
+    bool start_object(std::size_t) { return Open(true); }
+    bool start_array(std::size_t) { return Open(false); }
+    bool end_object() { return Close(); }
+    bool end_array() { return Close(); }
+    bool key(Json::string_t& text) {
+        const std::string_view name = text.view();
+        switch (frames_[depth_]) {
+            case Frame::Root:
+                next_ = name == "stats" ? Next::Stats : Next::Ignore;
+                // Only the last "stats" of the root counts.
+                if (next_ == Next::Stats) facts_.Clear();
+                break;
+            case Frame::Entry:
+                next_ = name == "type" ? Next::Type : name == "members" ? Next::Members : Next::Ignore;
+                break;
+            case Frame::Members:
+                slot_ = Members().Find(name);
+                next_ = slot_ >= 0 ? Next::Slot : Next::Ignore;
+                break;
+            case Frame::Capture: CaptureKey(name); break;
+            default: break;
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+
+private:
+    enum class Frame : std::uint8_t { None, Skip, Root, Stats, Entry, Members, Capture };
+    enum class Next : std::uint8_t { Ignore, Stats, Type, Members, Slot };
+
+    // Whether the value about to come is kept as text (numbers are written
+    // out only then; elsewhere only their kind matters).
+    bool Wanted() const {
+        const Frame frame = frames_[depth_];
+        return frame == Frame::Capture || (frame == Frame::Members && next_ == Next::Slot);
+    }
+
+    template <typename Int>
+    bool Integer(Int value) {
+        if (!Wanted()) return Scalar(std::string_view(), false);
+        std::array<char, 24> text{};
+        const auto result = std::to_chars(text.data(), text.data() + text.size(), value);
+        return Scalar(std::string_view(text.data(), static_cast<std::size_t>(result.ptr - text.data())), false);
+    }
+
+    // A value that is not an array or object; text is a string's characters
+    // or another value's JSON text.
+    bool Scalar(std::string_view text, bool isString) {
+        switch (frames_[depth_]) {
+            case Frame::Entry:
+                if (next_ == Next::Type) {
+                    type_ = isString ? TypeOf(text) : EntryType::Other;
+                } else if (next_ == Next::Members) {
+                    hasMembers_ = false;
+                }
+                break;
+            case Frame::Members:
+                if (next_ == Next::Slot) Keep(slot_, text, isString);
+                break;
+            case Frame::Capture:
+                CaptureValueStart();
+                if (isString) {
+                    AppendQuoted(capture_, text);
+                } else {
+                    capture_ += text;
+                }
+                CaptureValueDone();
+                break;
+            default: break;
+        }
+        return true;
+    }
+
+    bool Open(bool object) {
+        if (depth_ >= kMaxJsonDepth) return false;
+        const Frame parent = frames_[depth_];
+        Frame frame = Frame::Skip;
+        switch (parent) {
+            case Frame::None: frame = object ? Frame::Root : Frame::Skip; break;
+            case Frame::Root:
+                if (next_ == Next::Stats && !object) {
+                    frame = Frame::Stats;
+                    facts_.hasStats = true;
+                }
+                break;
+            case Frame::Stats:
+                if (object) {
+                    frame = Frame::Entry;
+                    type_ = EntryType::Other;
+                    hasMembers_ = false;
+                    ForgetMembers();
+                }
+                break;
+            case Frame::Entry:
+                if (next_ == Next::Type) {
+                    type_ = EntryType::Other;
+                } else if (next_ == Next::Members) {
+                    // A repeated "members" replaces the earlier one whole.
+                    hasMembers_ = object;
+                    ForgetMembers();
+                    if (object) frame = Frame::Members;
+                }
+                break;
+            case Frame::Members:
+                if (next_ == Next::Slot) {
+                    frame = Frame::Capture;
+                    captureSlot_ = slot_;
+                    capture_.clear();
+                    levels_ = 0;
+                    CaptureOpen(object);
+                }
+                break;
+            case Frame::Capture:
+                frame = Frame::Capture;
+                CaptureValueStart();
+                CaptureOpen(object);
+                break;
+            case Frame::Skip: break;
+        }
+        frames_[++depth_] = frame;
+        return true;
+    }
+
+    bool Close() {
+        const Frame frame = frames_[depth_--];
+        if (frame == Frame::Entry && hasMembers_) {
+            ApplyEntry();
+        } else if (frame == Frame::Capture) {
+            capture_ += level().object ? '}' : ']';
+            --levels_;
+            if (levels_ == 0) {
+                Keep(captureSlot_, capture_, false);
+            } else {
+                CaptureValueDone();
+            }
+        }
+        return true;
+    }
+
+    void Keep(int slot, std::string_view text, bool isString) {
+        values_[static_cast<std::size_t>(slot)].assign(text.data(), text.size());
+        if (!HasMember(slot)) kept_[keptCount_++] = static_cast<std::int8_t>(slot);
+        membersSet_ |= std::uint64_t{1} << slot;
+        if (slot == kKind) kindIsString_ = isString;
+    }
+
+    void ForgetMembers() {
+        membersSet_ = 0;
+        keptCount_ = 0;
+    }
+
+    bool HasMember(int slot) const { return (membersSet_ >> slot & 1u) != 0; }
+    const std::string& Member(int slot) const { return values_[static_cast<std::size_t>(slot)]; }
+
+    void SetFact(ReportFact f, std::string_view text) {
+        facts_.facts[static_cast<std::size_t>(f)].assign(text.data(), text.size());
+        facts_.factsSet |= std::uint32_t{1} << static_cast<unsigned>(f);
+    }
+    void CopyMember(int slot, ReportFact f) {
+        if (HasMember(slot)) SetFact(f, Member(slot));
+    }
+
+    // The entry's facts, once its type and members are known.
+    void ApplyEntry() {
+        switch (type_) {
+            case EntryType::LocalCandidate:
+                CopyMember(kCandidateType, ReportFact::LocalCandidateType);
+                CopyMember(kAddress, ReportFact::LocalAddress);
+                CopyMember(kNetworkType, ReportFact::LocalNetworkType);
+                CopyMember(kVpn, ReportFact::LocalVpn);
+                CopyMember(kRelayProtocol, ReportFact::LocalRelayProtocol);
+                break;
+            case EntryType::RemoteCandidate:
+                CopyMember(kCandidateType, ReportFact::RemoteCandidateType);
+                CopyMember(kAddress, ReportFact::RemoteAddress);
+                CopyMember(kPort, ReportFact::RemotePort);
+                CopyMember(kProtocol, ReportFact::RemoteProtocol);
+                CopyMember(kRelayProtocol, ReportFact::RemoteRelayProtocol);
+                break;
+            case EntryType::Codec:
+                if (HasMember(kMimeType)) {
+                    const bool video = NamesVideo(Member(kMimeType));
+                    const int names[] = {kMimeType, kClockRate, kSdpFmtpLine};
+                    const ReportFact first = video ? ReportFact::VideoMimeType : ReportFact::OtherMimeType;
+                    for (int n = 0; n < 3; ++n) {
+                        if (HasMember(names[n])) {
+                            SetFact(static_cast<ReportFact>(static_cast<int>(first) + n), Trimmed(Member(names[n])));
+                        }
+                    }
+                }
+                break;
+            case EntryType::OutboundRtp:
+                if (HasMember(kKind) && kindIsString_ && Member(kKind) == "video" && HasMember(kTargetBitrate)) {
+                    SetFact(ReportFact::TargetBitrate, Trimmed(Member(kTargetBitrate)));
+                }
+                break;
+            case EntryType::Other: break;
+        }
+        // The member texts are not needed after this: they move over.
+        for (std::size_t k = 0; k < keptCount_; ++k) {
+            const auto i = static_cast<std::size_t>(kept_[k]);
+            if (i >= kTrackedStatCount) continue;
+            std::string& text = values_[i];
+            const std::string_view trimmed = Trimmed(text);
+            if (trimmed.size() != text.size()) {
+                const auto lead = static_cast<std::size_t>(trimmed.data() - text.data());
+                text.erase(lead + trimmed.size());
+                text.erase(0, lead);
+            }
+            facts_.stats[i].swap(text);
+            facts_.statsSet |= std::uint64_t{1} << i;
+        }
+    }
+
+    // Compact text of a kept member's array or object. Each open level
+    // remembers where its members' texts lie, so a repeated key can put its
+    // value in the first one's place.
+    struct CapturedMember {
+        std::string key;
+        std::size_t start = 0;  // of the value's text
+        std::size_t end = 0;
+    };
+    struct CaptureLevel {
+        bool object = false;
+        bool empty = true;
+        std::vector<CapturedMember> members;  // objects only
+        std::size_t repeated = 0;             // index + 1 of the member a repeated key replaces
+        std::size_t valueStart = 0;
+    };
+
+    CaptureLevel& level() { return levelStack_[levels_ - 1]; }
+
+    void CaptureOpen(bool object) {
+        if (levelStack_.size() == levels_) levelStack_.emplace_back();
+        CaptureLevel& l = levelStack_[levels_++];
+        l.object = object;
+        l.empty = true;
+        l.members.clear();
+        l.repeated = 0;
+        capture_ += object ? '{' : '[';
+    }
+
+    void CaptureKey(std::string_view name) {
+        CaptureLevel& l = level();
+        for (std::size_t i = 0; i < l.members.size(); ++i) {
+            if (l.members[i].key == name) {
+                l.repeated = i + 1;
+                l.valueStart = capture_.size();
+                return;
+            }
+        }
+        if (!l.empty) capture_ += ',';
+        l.empty = false;
+        AppendQuoted(capture_, name);
+        capture_ += ':';
+        l.repeated = 0;
+        l.valueStart = capture_.size();
+        l.members.push_back(CapturedMember{std::string(name), l.valueStart, l.valueStart});
+    }
+
+    void CaptureValueStart() {
+        CaptureLevel& l = level();
+        if (l.object) return;  // the key wrote the separator
+        if (!l.empty) capture_ += ',';
+        l.empty = false;
+    }
+
+    void CaptureValueDone() {
+        CaptureLevel& l = level();
+        if (!l.object) return;
+        if (l.repeated == 0) {
+            l.members.back().end = capture_.size();
+            return;
+        }
+        // Move the new value into the first place of its key.
+        const std::string value = capture_.substr(l.valueStart);
+        capture_.resize(l.valueStart);
+        CapturedMember& first = l.members[l.repeated - 1];
+        capture_.replace(first.start, first.end - first.start, value);
+        const std::ptrdiff_t shift = static_cast<std::ptrdiff_t>(value.size()) -
+                                     static_cast<std::ptrdiff_t>(first.end - first.start);
+        first.end = first.start + value.size();
+        for (std::size_t i = l.repeated; i < l.members.size(); ++i) {
+            l.members[i].start = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(l.members[i].start) + shift);
+            l.members[i].end = static_cast<std::size_t>(static_cast<std::ptrdiff_t>(l.members[i].end) + shift);
+        }
+        l.repeated = 0;
+    }
+
+    StatsReportFacts& facts_;
+    std::size_t depth_ = 0;
+    std::array<Frame, kMaxJsonDepth + 1> frames_{};  // frames_[0]: outside the document
+    Next next_ = Next::Ignore;
+    int slot_ = -1;
+    // The entry being read.
+    EntryType type_ = EntryType::Other;
+    bool hasMembers_ = false;
+    std::uint64_t membersSet_ = 0;
+    bool kindIsString_ = false;
+    std::array<std::string, kMemberCount> values_;
+    std::array<std::int8_t, kMemberCount> kept_{};  // the members set, in the order first read
+    std::size_t keptCount_ = 0;
+    // The kept member whose array or object is being written out.
+    int captureSlot_ = -1;
+    std::string capture_;
+    std::vector<CaptureLevel> levelStack_;
+    std::size_t levels_ = 0;
+};
+
+// Stores a report's facts into the collector's state (sessionMutex held).
+void StoreFacts(const StatsReportFacts& r, SqmSessionState& s, SqmIceInfo& ice, bool& iceKnown) {
+    for (std::size_t i = 0; i < kTrackedStatCount; ++i) {
+        if (r.HasStat(i)) s.latestStats[TrackedStatName(i)] = r.stats[i];
+    }
+    static const std::string kTargetBitrateName = "targetBitrate";
+    if (r.Has(ReportFact::TargetBitrate)) s.latestStats[kTargetBitrateName] = r.Text(ReportFact::TargetBitrate);
+    const std::string* codecNames[] = {&TrackedStatName(kMimeType), &TrackedStatName(kClockRate),
+                                       &TrackedStatName(kSdpFmtpLine)};
+    for (int n = 0; n < 3; ++n) {
+        const auto video = static_cast<ReportFact>(static_cast<int>(ReportFact::VideoMimeType) + n);
+        const auto other = static_cast<ReportFact>(static_cast<int>(ReportFact::OtherMimeType) + n);
+        if (r.Has(video)) s.videoCodec[*codecNames[n]] = r.Text(video);
+        if (r.Has(other)) s.otherCodec[*codecNames[n]] = r.Text(other);
+    }
+    const std::pair<ReportFact, std::string*> asRead[] = {{ReportFact::LocalVpn, &ice.localVpn},
+                                                          {ReportFact::LocalRelayProtocol, &ice.localRelayProtocol},
+                                                          {ReportFact::RemotePort, &ice.remotePort},
+                                                          {ReportFact::RemoteProtocol, &ice.remoteProtocol},
+                                                          {ReportFact::RemoteRelayProtocol, &ice.remoteRelayProtocol}};
+    for (const auto& f : asRead) {
+        if (r.Has(f.first)) *f.second = r.Text(f.first);
+    }
+    // Addresses and the network type count only with a candidate type.
+    const std::string& localType = r.Text(ReportFact::LocalCandidateType);
+    const std::string& remoteType = r.Text(ReportFact::RemoteCandidateType);
+    if (localType.empty() && remoteType.empty()) return;
+    const std::pair<ReportFact, std::string*> withType[] = {
+        {ReportFact::LocalCandidateType, &ice.localCandidateType},
+        {ReportFact::LocalAddress, &ice.localAddress},
+        {ReportFact::RemoteCandidateType, &ice.remoteCandidateType},
+        {ReportFact::RemoteAddress, &ice.remoteAddress},
+        {ReportFact::LocalNetworkType, &ice.localNetworkType}};
+    for (const auto& f : withType) {
+        if (!r.Text(f.first).empty()) *f.second = r.Text(f.first);
+    }
+    iceKnown = true;
+}
+
 }  // namespace
+
+const std::string& TrackedStatName(std::size_t index) {
+    static const auto names = [] {
+        std::array<std::string, kTrackedStatCount> all;
+        for (std::size_t i = 0; i < kTrackedStatCount; ++i) all[i] = std::string(kMemberNames[i]);
+        return all;
+    }();
+    return names[index];
+}
+
+int TrackedStatIndex(std::string_view name) {
+    const int i = Members().Find(name);
+    return i < static_cast<int>(kTrackedStatCount) ? i : -1;
+}
+
+const std::string& StatsReportFacts::Text(ReportFact f) const {
+    static const std::string kNone;
+    return Has(f) ? facts[static_cast<std::size_t>(f)] : kNone;
+}
+
+bool ReadStatsReport(std::string_view text, StatsReportFacts& facts) {
+    ReportReader reader(facts);
+    return Json::sax_parse(text.data(), text.data() + text.size(), &reader, Json::input_format_t::json, true, false);
+}
 
 void SQM::PushWebRTCStatsReport(const char* playerId, const char* statsJson) {
     const SteadyTime now = impl->steadyNow();
     const SqmConfig settings = impl->Settings();
-    // Parsing reads no shared state: it happens before the lock is taken.
-    Json report;
+    // Reading touches no shared state: it happens before the lock is taken.
+    StatsReportFacts facts;
     if (statsJson != nullptr && statsJson[0] != '\0') {
+        bool readable = false;
         try {
-            report = Json::parse(statsJson);
+            readable = ReadStatsReport(statsJson, facts);
         } catch (const std::exception&) {
+        }
+        if (!readable) {
+            facts.Clear();
             LogWarn(kUnreadable);
         }
     }
@@ -53,64 +629,9 @@ void SQM::PushWebRTCStatsReport(const char* playerId, const char* statsJson) {
         SqmSessionState& s = impl->session;
         if (playerId != nullptr && playerId[0] != '\0') s.peerId = playerId;
 
-        if (report.is_object() && report.contains("stats") && report["stats"].is_array()) {
+        if (facts.hasStats) {
             try {
-                ReportCandidates cand;
-                for (const Json& entry : report["stats"]) {
-                    if (!entry.is_object()) continue;
-                    static const std::string kEmpty;
-                    auto typeIt = entry.find("type");
-                    const std::string& type = (typeIt != entry.end() && typeIt->is_string())
-                                                  ? typeIt->get_ref<const std::string&>()
-                                                  : kEmpty;
-                    auto membersIt = entry.find("members");
-                    if (membersIt == entry.end() || !membersIt->is_object()) continue;
-                    const Json& m = *membersIt;
-
-                    if (type == "local-candidate") {
-                        if (m.contains("candidateType")) cand.localType = ValueText(m["candidateType"]);
-                        if (m.contains("address")) cand.localAddress = ValueText(m["address"]);
-                        if (m.contains("networkType")) cand.localNetworkType = ValueText(m["networkType"]);
-                        if (m.contains("vpn")) impl->ice.localVpn = ValueText(m["vpn"]);
-                        if (m.contains("relayProtocol")) {
-                            impl->ice.localRelayProtocol = ValueText(m["relayProtocol"]);
-                        }
-                    } else if (type == "remote-candidate") {
-                        if (m.contains("candidateType")) cand.remoteType = ValueText(m["candidateType"]);
-                        if (m.contains("address")) cand.remoteAddress = ValueText(m["address"]);
-                        if (m.contains("port")) impl->ice.remotePort = ValueText(m["port"]);
-                        if (m.contains("protocol")) impl->ice.remoteProtocol = ValueText(m["protocol"]);
-                        if (m.contains("relayProtocol")) {
-                            impl->ice.remoteRelayProtocol = ValueText(m["relayProtocol"]);
-                        }
-                    } else if (type == "codec" && m.contains("mimeType")) {
-                        const std::string mime = ValueText(m["mimeType"]);
-                        auto& target = NamesVideo(mime) ? s.videoCodec : s.otherCodec;
-                        for (const char* name : {"mimeType", "clockRate", "sdpFmtpLine"}) {
-                            if (m.contains(name)) target[name] = TrimWhitespace(ValueText(m[name]));
-                        }
-                    } else if (type == "outbound-rtp" && m.contains("kind") && m["kind"].is_string() &&
-                               m["kind"].get_ref<const std::string&>() == "video" &&
-                               m.contains("targetBitrate")) {
-                        s.latestStats["targetBitrate"] = TrimWhitespace(ValueText(m["targetBitrate"]));
-                    }
-
-                    for (auto it = m.begin(); it != m.end(); ++it) {
-                        if (IsTrackedStatName(it.key())) {
-                            s.latestStats[it.key()] = TrimWhitespace(ValueText(it.value()));
-                        }
-                    }
-                }
-
-                if (!cand.localType.empty() || !cand.remoteType.empty()) {
-                    SqmIceInfo& ice = impl->ice;
-                    if (!cand.localType.empty()) ice.localCandidateType = cand.localType;
-                    if (!cand.localAddress.empty()) ice.localAddress = cand.localAddress;
-                    if (!cand.remoteType.empty()) ice.remoteCandidateType = cand.remoteType;
-                    if (!cand.remoteAddress.empty()) ice.remoteAddress = cand.remoteAddress;
-                    if (!cand.localNetworkType.empty()) ice.localNetworkType = cand.localNetworkType;
-                    impl->iceKnown = true;
-                }
+                StoreFacts(facts, s, impl->ice, impl->iceKnown);
             } catch (const std::exception&) {
                 LogWarn(kUnreadable);
             }

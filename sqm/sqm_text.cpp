@@ -1,11 +1,12 @@
 #include "sqm/sqm_text.h"
 
+#include "sqm/sqm_intake.h"
+
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <system_error>
-#include <unordered_set>
 
 namespace TesselSDK {
 namespace {
@@ -64,20 +65,6 @@ bool TryParseInt32(const std::string& text, int& out) {
     return true;
 }
 
-bool IsTrackedStatName(const std::string& name) {
-    static const std::unordered_set<std::string> kTracked = {
-        "bytesSent", "bytesReceived", "packetsSent", "packetsReceived", "packetsLost", "framesSent",
-        "framesReceived", "framesEncoded", "framesDecoded", "framesDropped", "frameWidth", "frameHeight",
-        "framesPerSecond", "jitter", "roundTripTime", "currentRoundTripTime", "availableOutgoingBitrate",
-        "availableIncomingBitrate", "qpSum", "totalEncodeTime", "totalPacketSendDelay", "mimeType", "clockRate",
-        "sdpFmtpLine", "firCount", "pliCount", "nackCount", "sliCount", "retransmittedBytesSent", "messagesSent",
-        "messagesReceived", "candidateType", "address", "networkType", "protocol", "port", "keyFramesEncoded",
-        "totalEncodedBytesTarget", "encoderImplementation", "powerEfficientEncoder", "scalabilityMode",
-        "hugeFramesSent", "qualityLimitationReason", "qualityLimitationDurationNone",
-        "qualityLimitationDurationCpu", "qualityLimitationDurationBandwidth", "qualityLimitationDurationOther",
-        "qualityLimitationResolutionChanges", "retransmittedPacketsSent", "fractionLost", "totalRoundTripTime",
-        "roundTripTimeMeasurements", "qualityLimitationDurations"};
-    return kTracked.count(name) != 0;
-}
+bool IsTrackedStatName(const std::string& name) { return TrackedStatIndex(name) >= 0; }
 
 }  // namespace TesselSDK
