@@ -9,7 +9,6 @@
 #include <mutex>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "log/env.h"
 #include "log/log_paths.h"
@@ -115,66 +114,87 @@ private:
     std::size_t stampLength_ = 0;
 };
 
-// Log calls waiting for the writer: the time and level of each, their
-// messages back to back in one text. The writer swaps the whole queue for an
-// empty one and formats the lines itself; the two swap back and forth, so a
-// log call in steady use allocates nothing.
-struct Pending {
-    struct Entry {
+// Log calls waiting for the writer, in one buffer: for each, a header (time,
+// level, length) and the message bytes. The writer swaps the whole queue for
+// an empty one and formats the lines itself; the two buffers swap back and
+// forth, so a log call in steady use allocates nothing and touches little.
+class Pending {
+public:
+    struct Header {
         long long epochMs;
-        int level;
-        std::size_t offset;
         std::size_t length;
+        int level;
+        int unused;  // no padding: every byte copied is set
     };
-    std::vector<Entry> entries;
-    std::string text;
 
-    bool Empty() const { return entries.empty(); }
+    bool Empty() const { return lines_ == 0; }
     bool HasRoomFor(std::size_t length) const {
-        return entries.empty() ||
-               (entries.size() < Logger::kMaxQueuedLines && text.size() + length <= Logger::kMaxQueuedBytes);
+        return lines_ == 0 || (lines_ < Logger::kMaxQueuedLines &&
+                               bytes_.size() + sizeof(Header) + length <= Logger::kMaxQueuedBytes);
     }
-    bool PastWakeMark() const { return entries.size() >= kWakeLines || text.size() >= kWakeBytes; }
+    bool PastWakeMark() const { return lines_ >= kWakeLines || bytes_.size() >= kWakeBytes; }
     void Append(long long epochMs, int level, std::string_view message) {
-        entries.push_back(Entry{epochMs, level, text.size(), message.size()});
-        text.append(message.data(), message.size());
+        const Header header{epochMs, message.size(), level, 0};
+        const std::size_t before = bytes_.size();
+        try {
+            bytes_.append(reinterpret_cast<const char*>(&header), sizeof(header));
+            bytes_.append(message.data(), message.size());
+        } catch (...) {
+            bytes_.resize(before);  // never half a line
+            throw;
+        }
+        ++lines_;
     }
-    std::string_view Message(const Entry& e) const { return std::string_view(text).substr(e.offset, e.length); }
-    // Empties it, giving back the memory a burst made it take.
-    void Clear() {
-        if (entries.capacity() > 2 * kWakeLines || text.capacity() > 2 * kWakeBytes) {
-            Pending().Swap(*this);
-        } else {
-            entries.clear();
-            text.clear();
+    // Calls `each(header, message)` for every line, oldest first.
+    template <typename Each>
+    void ForEach(Each each) const {
+        std::size_t at = 0;
+        while (bytes_.size() - at >= sizeof(Header)) {
+            Header header;
+            std::memcpy(&header, bytes_.data() + at, sizeof(header));
+            at += sizeof(header);
+            each(header, std::string_view(bytes_.data() + at, header.length));
+            at += header.length;
         }
     }
-    void Swap(Pending& other) noexcept {
-        entries.swap(other.entries);
-        text.swap(other.text);
+    // Empties it, giving back the memory a burst made it take.
+    void Clear() {
+        if (bytes_.capacity() > 2 * kWakeBytes) std::string().swap(bytes_);
+        bytes_.clear();
+        lines_ = 0;
     }
+    void Swap(Pending& other) noexcept {
+        bytes_.swap(other.bytes_);
+        std::swap(lines_, other.lines_);
+    }
+
+private:
+    std::string bytes_;
+    std::size_t lines_ = 0;
 };
 
 }  // namespace
 
-struct Logger::State {
-    // Serialises Init and Stop (and guards `path` and `writer`). Never taken
-    // by Log or the writer, and never taken while `queueMutex` is held.
-    std::mutex controlMutex;
-    std::thread writer;
-    std::string path;
-
+// What a log call touches comes first, in as few cache lines as can be: a
+// call at a game's pace finds them cold.
+struct alignas(64) Logger::State {
+    std::atomic<bool> running{false};
     // Leaf lock: guards everything below but `running`, which changes only
     // while it is held.
     std::mutex queueMutex;
-    std::condition_variable wake;  // the writer waits here
-    std::condition_variable room;  // callers facing a full queue wait here
     Pending queue;
     bool wakeSent = false;      // the queue passed its wake mark since the writer took it
     bool fileUnusable = false;  // the writer's last open of the file failed
     bool writerBehind = false;  // a caller gave up waiting for the writer to take a full queue
     std::size_t dropped = 0;    // lines refused since the writer last took the queue
-    std::atomic<bool> running{false};
+    std::condition_variable wake;  // the writer waits here
+    std::condition_variable room;  // callers facing a full queue wait here
+
+    // Serialises Init and Stop (and guards `path` and `writer`). Never taken
+    // by Log or the writer, and never taken while `queueMutex` is held.
+    std::mutex controlMutex;
+    std::thread writer;
+    std::string path;
 
     // With the lock held and the queue full: while the writer works, waits
     // for it to take the queue. False when the line is to be dropped.
@@ -322,10 +342,10 @@ void Logger::WriterLoop(const std::string& path) {
                     s.writerBehind = false;
                     lock.unlock();
                     s.room.notify_all();
-                    for (const Pending::Entry& entry : batch.entries) {
-                        formatter.Line(line, entry.epochMs, entry.level, batch.Message(entry));
+                    batch.ForEach([&](const Pending::Header& header, std::string_view message) {
+                        formatter.Line(line, header.epochMs, header.level, message);
                         WriteLine(file.get(), line);
-                    }
+                    });
                     if (dropped > 0) {
                         formatter.Line(line, NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
                         WriteLine(file.get(), line);
