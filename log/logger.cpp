@@ -39,6 +39,9 @@ void WriteLine(std::FILE* file, const std::string& line) {
     std::fputc('\n', file);
 }
 
+// Formatted lines are handed to the file in pieces of about this size.
+constexpr std::size_t kWriteChunk = 64 * 1024;
+
 // Clock counts handed out so far; each start gets a larger one than the one
 // before, so two starts within one clock tick still get two files.
 std::atomic<long long> g_lastClockCount{0};
@@ -64,25 +67,34 @@ std::size_t FormatStampToSeconds(const std::tm& local, char (&out)[kStampCapacit
 // The message with CR and LF written as "\r" and "\n": one call stays one
 // line of the file, whatever the text holds.
 void AppendEscaped(std::string& line, std::string_view message) {
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < message.size(); ++i) {
-        const char c = message[i];
-        if (c != '\r' && c != '\n') continue;
-        line.append(message.data() + start, i - start);
-        line.append(c == '\r' ? "\\r" : "\\n", 2);
-        start = i + 1;
+    const char* at = message.data();
+    const char* const end = at + message.size();
+    const auto next = [end](const char* from, char c) {
+        const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
+        return hit != nullptr ? static_cast<const char*>(hit) : end;
+    };
+    const char* lf = next(at, '\n');
+    const char* cr = next(at, '\r');
+    for (;;) {
+        const char* hit = lf < cr ? lf : cr;
+        line.append(at, static_cast<std::size_t>(hit - at));
+        if (hit == end) return;
+        line.append(*hit == '\r' ? "\\r" : "\\n", 2);
+        at = hit + 1;
+        if (hit == lf) {
+            lf = next(at, '\n');
+        } else {
+            cr = next(at, '\r');
+        }
     }
-    line.append(message.data() + start, message.size() - start);
 }
 
 // The stamp, the three digits of the milliseconds, the level and the message,
-// into `line` (replacing what it held).
+// appended to `line`.
 void ComposeLine(std::string& line, const char* stamp, std::size_t stampLength, int millis, int level,
                  std::string_view message) {
     const char* name = Logger::LevelName(level);
     const std::size_t nameLength = std::char_traits<char>::length(name);
-    line.clear();
-    line.reserve(stampLength + 3 + 3 + nameLength + 2 + message.size());
     line.append(stamp, stampLength);
     line.push_back(static_cast<char>('0' + millis / 100 % 10));
     line.push_back(static_cast<char>('0' + millis / 10 % 10));
@@ -97,6 +109,7 @@ void ComposeLine(std::string& line, const char* stamp, std::size_t stampLength, 
 // changes once a second: the cache keeps the one it made last.
 class LineFormatter {
 public:
+    // Appends the line (without a line ending) to `line`.
     void Line(std::string& line, long long epochMs, int level, std::string_view message) {
         const long long second = epochMs / 1000;
         if (second != second_) {
@@ -317,7 +330,7 @@ void Logger::WriterLoop(const std::string& path) {
     try {
         LineFormatter formatter;
         Pending batch;
-        std::string line;
+        std::string chunk;
         std::unique_lock<std::mutex> lock(s.queueMutex);
         for (;;) {
             // Woken early only by a filling queue (not while the file cannot
@@ -342,14 +355,20 @@ void Logger::WriterLoop(const std::string& path) {
                     s.writerBehind = false;
                     lock.unlock();
                     s.room.notify_all();
+                    const auto put = [&](long long epochMs, int level, std::string_view message) {
+                        formatter.Line(chunk, epochMs, level, message);
+                        chunk.push_back('\n');
+                        if (chunk.size() < kWriteChunk) return;
+                        std::fwrite(chunk.data(), 1, chunk.size(), file.get());
+                        chunk.clear();
+                    };
                     batch.ForEach([&](const Pending::Header& header, std::string_view message) {
-                        formatter.Line(line, header.epochMs, header.level, message);
-                        WriteLine(file.get(), line);
+                        put(header.epochMs, header.level, message);
                     });
-                    if (dropped > 0) {
-                        formatter.Line(line, NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
-                        WriteLine(file.get(), line);
-                    }
+                    if (dropped > 0) put(NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
+                    std::fwrite(chunk.data(), 1, chunk.size(), file.get());
+                    chunk.clear();
+                    if (chunk.capacity() > 2 * kWriteChunk) std::string().swap(chunk);  // after a huge line
                     file.reset();
                     batch.Clear();
                     lock.lock();
