@@ -67,6 +67,7 @@ std::size_t FormatStampToSeconds(const std::tm& local, char (&out)[kStampCapacit
 // The message with CR and LF written as "\r" and "\n": one call stays one
 // line of the file, whatever the text holds.
 void AppendEscaped(std::string& line, std::string_view message) {
+    if (message.empty()) return;
     const char* at = message.data();
     const char* const end = at + message.size();
     const auto next = [end](const char* from, char c) {
