@@ -4,7 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -19,7 +19,15 @@ namespace TesselSDK {
 namespace {
 
 const char kBanner[] = "<<<<< ---------------- TesselSDK Logger Initialized ---------------- >>>>>";
-const auto kWriterWait = std::chrono::milliseconds(500);
+
+// The writer's own period: lines wait at most this long for the file.
+const auto kWriterPeriod = std::chrono::milliseconds(500);
+// A queue this full wakes the writer before its period ends.
+constexpr std::size_t kWakeLines = 2048;
+constexpr std::size_t kWakeBytes = 256 * 1024;
+// How long a caller facing a full queue waits for the writer to take it
+// before its line is dropped (and the writer counts as not keeping up).
+const auto kMaxCallerWait = std::chrono::milliseconds(500);
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -30,6 +38,9 @@ void WriteLine(std::FILE* file, const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), file);
     std::fputc('\n', file);
 }
+
+// Formatted lines are handed to the file in pieces of about this size.
+constexpr std::size_t kWriteChunk = 64 * 1024;
 
 // Clock counts handed out so far; each start gets a larger one than the one
 // before, so two starts within one clock tick still get two files.
@@ -53,13 +64,38 @@ std::size_t FormatStampToSeconds(const std::tm& local, char (&out)[kStampCapacit
     return static_cast<std::size_t>(n) < kStampCapacity ? static_cast<std::size_t>(n) : kStampCapacity - 1;
 }
 
-// The stamp, the three digits of the milliseconds, the level and the message.
-std::string ComposeLine(const char* stamp, std::size_t stampLength, int millis, int level,
-                        const std::string& message) {
+// The message with CR and LF written as "\r" and "\n": one call stays one
+// line of the file, whatever the text holds.
+void AppendEscaped(std::string& line, std::string_view message) {
+    if (message.empty()) return;
+    const char* at = message.data();
+    const char* const end = at + message.size();
+    const auto next = [end](const char* from, char c) {
+        const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
+        return hit != nullptr ? static_cast<const char*>(hit) : end;
+    };
+    const char* lf = next(at, '\n');
+    const char* cr = next(at, '\r');
+    for (;;) {
+        const char* hit = lf < cr ? lf : cr;
+        line.append(at, static_cast<std::size_t>(hit - at));
+        if (hit == end) return;
+        line.append(*hit == '\r' ? "\\r" : "\\n", 2);
+        at = hit + 1;
+        if (hit == lf) {
+            lf = next(at, '\n');
+        } else {
+            cr = next(at, '\r');
+        }
+    }
+}
+
+// The stamp, the three digits of the milliseconds, the level and the message,
+// appended to `line`.
+void ComposeLine(std::string& line, const char* stamp, std::size_t stampLength, int millis, int level,
+                 std::string_view message) {
     const char* name = Logger::LevelName(level);
     const std::size_t nameLength = std::char_traits<char>::length(name);
-    std::string line;
-    line.reserve(stampLength + 3 + 3 + nameLength + 2 + message.size());
     line.append(stamp, stampLength);
     line.push_back(static_cast<char>('0' + millis / 100 % 10));
     line.push_back(static_cast<char>('0' + millis / 10 % 10));
@@ -67,15 +103,15 @@ std::string ComposeLine(const char* stamp, std::size_t stampLength, int millis, 
     line.append("] [", 3);
     line.append(name, nameLength);
     line.append("] ", 2);
-    line.append(message);
-    return line;
+    AppendEscaped(line, message);
 }
 
 // Whole lines from the time of a log call. The stamp up to the seconds
 // changes once a second: the cache keeps the one it made last.
 class LineFormatter {
 public:
-    std::string Line(long long epochMs, int level, const std::string& message) {
+    // Appends the line (without a line ending) to `line`.
+    void Line(std::string& line, long long epochMs, int level, std::string_view message) {
         const long long second = epochMs / 1000;
         if (second != second_) {
             std::tm local{};
@@ -83,7 +119,7 @@ public:
             stampLength_ = FormatStampToSeconds(local, stamp_);
             second_ = second;
         }
-        return ComposeLine(stamp_, stampLength_, static_cast<int>(epochMs % 1000), level, message);
+        ComposeLine(line, stamp_, stampLength_, static_cast<int>(epochMs % 1000), level, message);
     }
 
 private:
@@ -92,27 +128,104 @@ private:
     std::size_t stampLength_ = 0;
 };
 
-// One log call as queued: the line is formatted by the writer.
-struct QueuedLine {
-    long long epochMs;
-    int level;
-    std::string message;
+// Log calls waiting for the writer, in one buffer: for each, a header (time,
+// level, length) and the message bytes. The writer swaps the whole queue for
+// an empty one and formats the lines itself; the two buffers swap back and
+// forth, so a log call in steady use allocates nothing and touches little.
+class Pending {
+public:
+    struct Header {
+        long long epochMs;
+        std::size_t length;
+        int level;
+        int unused;  // no padding: every byte copied is set
+    };
+
+    bool Empty() const { return lines_ == 0; }
+    bool HasRoomFor(std::size_t length) const {
+        return lines_ == 0 || (lines_ < Logger::kMaxQueuedLines &&
+                               bytes_.size() + sizeof(Header) + length <= Logger::kMaxQueuedBytes);
+    }
+    bool PastWakeMark() const { return lines_ >= kWakeLines || bytes_.size() >= kWakeBytes; }
+    void Append(long long epochMs, int level, std::string_view message) {
+        const Header header{epochMs, message.size(), level, 0};
+        const std::size_t before = bytes_.size();
+        try {
+            bytes_.append(reinterpret_cast<const char*>(&header), sizeof(header));
+            bytes_.append(message.data(), message.size());
+        } catch (...) {
+            bytes_.resize(before);  // never half a line
+            throw;
+        }
+        ++lines_;
+    }
+    // Calls `each(header, message)` for every line, oldest first.
+    template <typename Each>
+    void ForEach(Each each) const {
+        std::size_t at = 0;
+        while (bytes_.size() - at >= sizeof(Header)) {
+            Header header;
+            std::memcpy(&header, bytes_.data() + at, sizeof(header));
+            at += sizeof(header);
+            each(header, std::string_view(bytes_.data() + at, header.length));
+            at += header.length;
+        }
+    }
+    // Empties it, giving back the memory a burst made it take.
+    void Clear() {
+        if (bytes_.capacity() > 2 * kWakeBytes) std::string().swap(bytes_);
+        bytes_.clear();
+        lines_ = 0;
+    }
+    void Swap(Pending& other) noexcept {
+        bytes_.swap(other.bytes_);
+        std::swap(lines_, other.lines_);
+    }
+
+private:
+    std::string bytes_;
+    std::size_t lines_ = 0;
 };
 
 }  // namespace
 
-struct Logger::State {
+// What a log call touches comes first, in as few cache lines as can be: a
+// call at a game's pace finds them cold.
+struct alignas(64) Logger::State {
+    std::atomic<bool> running{false};
+    // Leaf lock: guards everything below but `running`, which changes only
+    // while it is held.
+    std::mutex queueMutex;
+    Pending queue;
+    bool wakeSent = false;      // the queue passed its wake mark since the writer took it
+    bool fileUnusable = false;  // the writer's last open of the file failed
+    bool writerBehind = false;  // a caller gave up waiting for the writer to take a full queue
+    std::size_t dropped = 0;    // lines refused since the writer last took the queue
+    std::condition_variable wake;  // the writer waits here
+    std::condition_variable room;  // callers facing a full queue wait here
+
     // Serialises Init and Stop (and guards `path` and `writer`). Never taken
     // by Log or the writer, and never taken while `queueMutex` is held.
     std::mutex controlMutex;
     std::thread writer;
     std::string path;
 
-    // Leaf lock: guards `queue`; `running` changes only while it is held.
-    std::mutex queueMutex;
-    std::condition_variable wake;
-    std::deque<QueuedLine> queue;
-    std::atomic<bool> running{false};
+    // With the lock held and the queue full: while the writer works, waits
+    // for it to take the queue. False when the line is to be dropped.
+    bool WaitForRoom(std::unique_lock<std::mutex>& lock, std::size_t length) {
+        if (fileUnusable || writerBehind) return false;
+        if (!wakeSent) {
+            wakeSent = true;
+            wake.notify_one();
+        }
+        room.wait_for(lock, kMaxCallerWait, [&] {
+            return !running.load(std::memory_order_relaxed) || fileUnusable || queue.HasRoomFor(length);
+        });
+        if (!running.load(std::memory_order_relaxed)) return false;
+        if (queue.HasRoomFor(length)) return true;
+        if (!fileUnusable) writerBehind = true;
+        return false;
+    }
 };
 
 Logger::Logger() : state_(new State()) {}
@@ -137,12 +250,21 @@ void Logger::Init() {
 
         const std::string path = BuildLogFilePath();
         s.path = path;
-        if (LogFile file{OpenLogFileForAppend(path)}) WriteLine(file.get(), kBanner);
+        bool opened = false;
+        if (LogFile file{OpenLogFileForAppend(path)}) {
+            WriteLine(file.get(), kBanner);
+            opened = true;
+        }
 
         // The writer may outlive the host's use of the library.
         KeepModuleLoaded();
         {
             std::lock_guard<std::mutex> lock(s.queueMutex);
+            s.queue.Clear();
+            s.wakeSent = false;
+            s.fileUnusable = !opened;
+            s.writerBehind = false;
+            s.dropped = 0;
             s.running.store(true);
         }
         try {
@@ -168,6 +290,7 @@ void Logger::Stop() {
             s.running.store(false);
         }
         s.wake.notify_all();
+        s.room.notify_all();
         if (s.writer.joinable()) s.writer.join();
     } catch (...) {
     }
@@ -177,18 +300,21 @@ void Logger::Log(int level, std::string_view message) {
     State& s = *state_;
     if (!s.running.load(std::memory_order_acquire)) return;
     try {
-        QueuedLine entry{NowEpochMs(), level, std::string(message)};
-        bool wasEmpty = false;
+        const long long epochMs = NowEpochMs();
+        bool wakeWriter = false;
         {
-            std::lock_guard<std::mutex> lock(s.queueMutex);
+            std::unique_lock<std::mutex> lock(s.queueMutex);
             if (!s.running.load(std::memory_order_relaxed)) return;
-            if (s.queue.size() >= kMaxQueuedLines) s.queue.pop_front();
-            wasEmpty = s.queue.empty();
-            s.queue.push_back(std::move(entry));
+            if (!s.queue.HasRoomFor(message.size()) && !s.WaitForRoom(lock, message.size())) {
+                if (s.running.load(std::memory_order_relaxed)) ++s.dropped;
+                return;
+            }
+            s.queue.Append(epochMs, level, message);
+            // The writer wakes on its own period; a filling queue wakes it
+            // once, early.
+            if (!s.wakeSent && s.queue.PastWakeMark()) wakeWriter = s.wakeSent = true;
         }
-        // The writer only waits for lines while the queue is empty, so only
-        // the first line of a batch needs to wake it.
-        if (wasEmpty) s.wake.notify_one();
+        if (wakeWriter) s.wake.notify_one();
     } catch (...) {
     }
 }
@@ -204,30 +330,56 @@ void Logger::WriterLoop(const std::string& path) {
     State& s = *state_;
     try {
         LineFormatter formatter;
-        std::deque<QueuedLine> batch;
+        Pending batch;
+        std::string chunk;
         std::unique_lock<std::mutex> lock(s.queueMutex);
         for (;;) {
-            s.wake.wait_for(lock, kWriterWait, [&s] { return !s.queue.empty() || !s.running.load(); });
+            // Woken early only by a filling queue (not while the file cannot
+            // be opened: that is retried once a period) and by Stop.
+            s.wake.wait_for(lock, kWriterPeriod,
+                            [&s] { return (s.wakeSent && !s.fileUnusable) || !s.running.load(); });
             // Once stopped, no line can be queued any more: this round writes
             // what is left, with one more try to open the file, and ends.
             const bool last = !s.running.load();
-            if (!s.queue.empty()) {
-                // Open first, take the lines after: a folder that cannot be
-                // opened loses no line; they wait (capped) for the next attempt.
+            if (!s.queue.Empty() || s.dropped > 0) {
+                // Open first, take the lines after: a file that cannot be
+                // opened loses no line; they wait (capped) for the next try.
                 lock.unlock();
                 LogFile file{OpenLogFileForAppend(path)};
                 lock.lock();
                 if (file) {
-                    batch.swap(s.queue);
+                    batch.Swap(s.queue);
+                    const std::size_t dropped = s.dropped;
+                    s.dropped = 0;
+                    s.wakeSent = false;
+                    s.fileUnusable = false;
+                    s.writerBehind = false;
                     lock.unlock();
-                    for (const QueuedLine& entry : batch) {
-                        WriteLine(file.get(), formatter.Line(entry.epochMs, entry.level, entry.message));
-                    }
-                    batch.clear();
+                    s.room.notify_all();
+                    const auto put = [&](long long epochMs, int level, std::string_view message) {
+                        formatter.Line(chunk, epochMs, level, message);
+                        chunk.push_back('\n');
+                        if (chunk.size() < kWriteChunk) return;
+                        std::fwrite(chunk.data(), 1, chunk.size(), file.get());
+                        chunk.clear();
+                    };
+                    batch.ForEach([&](const Pending::Header& header, std::string_view message) {
+                        put(header.epochMs, header.level, message);
+                    });
+                    if (dropped > 0) put(NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
+                    std::fwrite(chunk.data(), 1, chunk.size(), file.get());
+                    chunk.clear();
+                    if (chunk.capacity() > 2 * kWriteChunk) std::string().swap(chunk);  // after a huge line
                     file.reset();
+                    batch.Clear();
                     lock.lock();
-                } else if (!last) {
-                    s.wake.wait_for(lock, kWriterWait, [&s] { return !s.running.load(); });
+                } else if (last) {
+                    // The final drain cannot write them: they are lost.
+                    s.queue.Clear();
+                    s.dropped = 0;
+                } else {
+                    s.fileUnusable = true;
+                    s.room.notify_all();
                 }
             }
             if (last) return;
@@ -253,11 +405,15 @@ const char* Logger::LevelName(int level) {
 std::string Logger::FormatLineAt(int level, const std::string& message, const std::tm& local, int millis) {
     char stamp[kStampCapacity];
     const std::size_t length = FormatStampToSeconds(local, stamp);
-    return ComposeLine(stamp, length, millis, level, message);
+    std::string line;
+    ComposeLine(line, stamp, length, millis, level, message);
+    return line;
 }
 
 std::string Logger::FormatLine(int level, const std::string& message) {
-    return LineFormatter().Line(NowEpochMs(), level, message);
+    std::string line;
+    LineFormatter().Line(line, NowEpochMs(), level, message);
+    return line;
 }
 
 std::string Logger::BuildLogFilePath() {

@@ -1,4 +1,5 @@
-// Process-wide file logger: callers queue, one writer thread formats and appends.
+// Process-wide file logger: callers queue, one writer thread formats and
+// appends, waking on its own period (or early when the queue fills up).
 //
 // The singleton is created on first use and never destroyed, so it may be
 // called from any thread at any time, also while the process exits or after
@@ -16,9 +17,13 @@ enum LogLevel { kLogInfo = 0, kLogWarn = 1, kLogError = 2, kLogDebug = 3 };
 
 class Logger {
 public:
-    // Lines waiting for the writer beyond this count push out the oldest
-    // (the log folder may be unusable for a long time).
+    // Bounds of the lines waiting for the writer. A call that finds them
+    // reached waits while the writer is working for it to take them; while
+    // the file cannot be opened, or the writer does not take them in time,
+    // the line is dropped, and the file gets "N log lines dropped" once it
+    // can be written again.
     static constexpr std::size_t kMaxQueuedLines = 10000;
+    static constexpr std::size_t kMaxQueuedBytes = 4 * 1024 * 1024;
 
     static Logger& Instance();
 
@@ -29,13 +34,16 @@ public:
     void Stop();
     // Queues one line, stamped with the time of the call, while the logger
     // runs; dropped otherwise. Callable from any thread. Never throws.
+    // CR and LF inside the message are written as "\r" and "\n": one call is
+    // one line of the file.
     void Log(int level, std::string_view message);
 
     bool IsRunning() const;
     // Path of the file of the current (or last) start; empty before the first Init.
     std::string CurrentLogFilePath() const;
 
-    // "[YYYY-MM-DD HH:MM:SS.mmm] [LEVEL] message" in local time of now.
+    // "[YYYY-MM-DD HH:MM:SS.mmm] [LEVEL] message" in local time of now, with
+    // CR and LF of the message escaped as in the file.
     static std::string FormatLine(int level, const std::string& message);
     // The same for a given local time and milliseconds (0-999).
     static std::string FormatLineAt(int level, const std::string& message, const std::tm& local, int millis);

@@ -74,7 +74,9 @@ std::tm MakeTm(int year, int month, int day, int hour, int minute, int second) {
 TEST(LogLine, StampLevelAndMessage) {
     const std::tm t = MakeTm(2026, 3, 2, 9, 5, 3);
     EXPECT_EQ("[2026-03-02 09:05:03.007] [INFO] hello", Logger::FormatLineAt(0, "hello", t, 7));
-    EXPECT_EQ("[2026-03-02 09:05:03.999] [WARN] a\nb %s", Logger::FormatLineAt(1, "a\nb %s", t, 999));
+    // CR and LF cannot start a line of their own.
+    EXPECT_EQ("[2026-03-02 09:05:03.999] [WARN] a\\nb %s\\r\\n\\n\\r[x] \\",
+              Logger::FormatLineAt(1, "a\nb %s\r\n\n\r[x] \\", t, 999));
     EXPECT_EQ("[2026-03-02 09:05:03.010] [ERROR] e", Logger::FormatLineAt(2, "e", t, 10));
     EXPECT_EQ("[2026-03-02 09:05:03.000] [DEBUG] ", Logger::FormatLineAt(3, "", t, 0));
     for (int level : {7, -1, 4}) EXPECT_EQ("[2026-03-02 09:05:03.007] [INFO] m", Logger::FormatLineAt(level, "m", t, 7));
@@ -178,8 +180,11 @@ TEST(Logger, WritesEveryLineLoggedWhileRunningAndNothingElse) {
     Logger::Instance().Stop();
     TesselSDK::LogMessage(0, "lost while stopped");
     const std::string path = Restart("LIFE", "g-drain");
-    for (int i = 0; i < 300; ++i) TesselSDK::LogMessage(i % 4, "line " + std::to_string(i));
-    TesselSDK::LogMessage(7, "multi\nline");
+    // A burst beyond the queue's bounds into a working folder: callers wait
+    // for the writer instead of dropping.
+    const int kBurst = 2 * static_cast<int>(Logger::kMaxQueuedLines) + 300;
+    for (int i = 0; i < kBurst; ++i) TesselSDK::LogMessage(i % 4, "line " + std::to_string(i));
+    TesselSDK::LogMessage(7, "multi\r\n[2026-01-01 00:00:00.000] [ERROR] forged");
     TesselSDK::LogMessage(2, nullptr);
     Logger::Instance().Stop();
     TesselSDK::LogMessage(0, "lost after stop");
@@ -188,23 +193,21 @@ TEST(Logger, WritesEveryLineLoggedWhileRunningAndNothingElse) {
 
     // Everything logged before Stop is in the file when it returns.
     const auto entries = Entries(path);
-    ASSERT_EQ(304u, entries.size());
+    ASSERT_EQ(static_cast<size_t>(kBurst + 3), entries.size());
     EXPECT_EQ(kBanner, entries[0]);
     const char* levels[] = {"INFO", "WARN", "ERROR", "DEBUG"};
-    for (int i = 0; i < 300; ++i) {
-        EXPECT_EQ(std::string(levels[i % 4]) + "|line " + std::to_string(i), entries[static_cast<size_t>(i) + 1]);
+    for (int i = 0; i < kBurst; ++i) {
+        ASSERT_EQ(std::string(levels[i % 4]) + "|line " + std::to_string(i), entries[static_cast<size_t>(i) + 1]);
     }
-    // An embedded line break stays in the message and so splits the line in the file.
-    EXPECT_EQ("INFO|multi", entries[301]);
-    EXPECT_EQ("line", entries[302]);
-    EXPECT_EQ("ERROR|", entries[303]);
+    EXPECT_EQ("INFO|multi\\r\\n[2026-01-01 00:00:00.000] [ERROR] forged", entries[kBurst + 1]);
+    EXPECT_EQ("ERROR|", entries[kBurst + 2]);
     EXPECT_EQ(std::vector<std::string>{kBanner}, ReadLines(Logger::Instance().CurrentLogFilePath()));
 }
 
 TEST(Logger, ConcurrentLoggingLosesNoLine) {
     const std::string path = Restart("LIFE", "g-threads");
     const int kThreads = 8;
-    const int kLines = 600;  // in all below the queue limit
+    const int kLines = 2000;  // in all beyond the queue's bounds
     std::atomic<bool> go{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -233,7 +236,7 @@ TEST(Logger, ConcurrentLoggingLosesNoLine) {
     }
 }
 
-TEST(Logger, UnopenableFileKeepsTheNewestLinesUntilItCanBeWritten) {
+TEST(Logger, UnopenableFileDropsBeyondTheBoundsAndSaysHowMany) {
     const std::string path = Restart("LIFE", "g-blocked");
     // Make the path a folder: every open of the file fails.
     ASSERT_TRUE(fs::remove(path));
@@ -241,14 +244,22 @@ TEST(Logger, UnopenableFileKeepsTheNewestLinesUntilItCanBeWritten) {
     const int kExtra = 25;
     const int total = static_cast<int>(Logger::kMaxQueuedLines) + kExtra;
     for (int i = 0; i < total; ++i) TesselSDK::LogMessage(0, "q" + std::to_string(i));
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));  // the writer tries and fails
     ASSERT_TRUE(fs::remove(path));
 
-    // The writer retries on its own; Stop writes what is left.
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return fs::is_regular_file(path); }, std::chrono::seconds(5)));
+    // The writer retries on its own, and says what it could not keep.
+    const std::string warning = "WARN|" + std::to_string(kExtra) + " log lines dropped";
+    EXPECT_TRUE(testsupport::WaitUntil(
+        [&] {
+            const auto entries = fs::is_regular_file(path) ? Entries(path) : std::vector<std::string>{};
+            return !entries.empty() && entries.back() == warning;
+        },
+        std::chrono::seconds(5)));
+    TesselSDK::LogMessage(0, "after");
     Logger::Instance().Stop();
     const auto entries = Entries(path);
-    ASSERT_EQ(Logger::kMaxQueuedLines, entries.size());
-    EXPECT_EQ("INFO|q" + std::to_string(kExtra), entries.front());
-    EXPECT_EQ("INFO|q" + std::to_string(total - 1), entries.back());
+    ASSERT_EQ(Logger::kMaxQueuedLines + 2, entries.size());
+    EXPECT_EQ("INFO|q0", entries.front());
+    EXPECT_EQ("INFO|q" + std::to_string(Logger::kMaxQueuedLines - 1), entries[Logger::kMaxQueuedLines - 1]);
+    EXPECT_EQ(warning, entries[Logger::kMaxQueuedLines]);
+    EXPECT_EQ("INFO|after", entries.back());
 }

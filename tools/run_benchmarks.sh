@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, Linux) and prints one table of medians:
-# LogMessage and SendTallo on the caller's thread, one statistics push beside
-# a bare JSON parse of the same report, and gzip of a 30 s batch.
+# LogMessage (back to back and paced at 1 kHz, beside spdlog's asynchronous
+# logger) and SendTallo on the caller's thread, one statistics push beside a
+# bare JSON parse of the same report, and gzip of a 30 s batch. Counters a
+# benchmark reports (the paced calls' percentiles) follow its times.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install_deps.sh"
@@ -26,13 +28,18 @@ done
 
 python3 - "${results[@]}" <<'PY'
 import json, sys
+# Keys every run has; any other number of a run is a counter of its own.
+known = {"family_index", "per_family_instance_index", "repetitions", "repetition_index", "threads",
+         "iterations", "real_time", "cpu_time"}
 rows = []
 for path in sys.argv[1:]:
     for b in json.load(open(path))["benchmarks"]:
         if b.get("aggregate_name") == "median":
-            rows.append((b["run_name"], b["real_time"], b["cpu_time"], b["time_unit"]))
+            counters = "  ".join(f"{k} {v:.2f}" for k, v in b.items()
+                                 if k not in known and isinstance(v, (int, float)) and not isinstance(v, bool))
+            rows.append((b["run_name"], b["real_time"], b["cpu_time"], b["time_unit"], counters))
 w = max(len(r[0]) for r in rows)
-print(f"{'benchmark':<{w}}  {'median wall':>12}  {'median cpu':>12}")
-for name, real, cpu, unit in rows:
-    print(f"{name:<{w}}  {real:>9.1f} {unit:>2}  {cpu:>9.1f} {unit:>2}")
+print(f"{'benchmark':<{w}}  {'median wall':>12}  {'median cpu':>12}  counters (median)")
+for name, real, cpu, unit, counters in rows:
+    print(f"{name:<{w}}  {real:>9.1f} {unit:>2}  {cpu:>9.1f} {unit:>2}  {counters}".rstrip())
 PY
