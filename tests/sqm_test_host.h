@@ -189,10 +189,10 @@ inline std::string SettledReport(int framesEncoded = 300, int qpSum = 9000) {
                                          {"frameWidth", 1920}, {"targetBitrate", 2500000}}}});
 }
 
-// The real statistics reports (see the data folder's README).
+// The real statistics reports (tests/data/webrtc-stats, unpacked by the build).
 inline std::string DataDir() {
     const char* dir = std::getenv("TESSELSDK_TEST_DATA_DIR");
-    return dir != nullptr ? dir : "/work/shared/data/webrtc-stats";
+    return dir != nullptr ? dir : ".";
 }
 
 }  // namespace sqmtest
