@@ -13,7 +13,8 @@
 
 #include "net/http_client.h"
 #include "net/http_redirect_policy.h"
-#include "net/http_transfer_limits.h"
+#include "net/http_request_target_linux.h"
+#include "net/http_transfer_limits_linux.h"
 #include "net/http_transport.h"
 #include "net/http_url.h"
 #include "util/cancel.h"

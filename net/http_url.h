@@ -1,5 +1,5 @@
 // Splitting a request URL the way the Windows transport cracks it, with the
-// same limits, and the request target as it goes on the wire.
+// same limits.
 #pragma once
 
 #include <string>
@@ -23,11 +23,5 @@ struct HttpUrlParts {
 // Windows transport never sends it. Returns false when the URL does not parse
 // or a part is too long.
 bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts);
-
-// The request target as the Windows transport sends it by default: the URL
-// text widened (WidenUrl), every character outside printable ASCII and the
-// unsafe characters " < > \ ^ ` { | } percent-encoded as UTF-8 bytes;
-// '%' itself is kept, so existing escapes pass unchanged. Empty gives "/".
-std::string EscapeRequestTarget(const std::string& pathAndQuery);
 
 }  // namespace TesselSDK

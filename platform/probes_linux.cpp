@@ -17,6 +17,8 @@
 
 #include "tesselsdk/tesselsdk_export.h"
 #include "log/env.h"
+#include "platform/probes_kernel_text_linux.h"
+#include "platform/probes_primitives.h"
 
 namespace TesselSDK {
 namespace {

@@ -1,10 +1,9 @@
-// System-information probes on Windows: DXGI, PDH, the registry, version
+// System-information probes on Windows: DXGI, the registry, version
 // resources, RtlGetVersion and the kernel's time, memory and power calls.
 #include "platform/probes.h"
 
 #include <windows.h>
 #include <dxgi.h>
-#include <pdh.h>
 #include <winver.h>
 
 // <windows.h> maps GetComputerName to its narrow or wide form; here the name
@@ -14,9 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <exception>
 #include <memory>
 
+#include "platform/probes_primitives.h"
 #include "util/text.h"
 
 namespace TesselSDK {
@@ -104,65 +103,6 @@ AdapterStatus OpenAdapter0(Adapter& a) {
     a.desc.Description[127] = L'\0';
     return AdapterStatus::kOk;
 }
-
-// The GPU engine counters: opened and primed on the first call, then kept for
-// the life of the process. Its own lock serialises concurrent collectors.
-class GpuCounters {
-    struct QueryCloser {
-        void operator()(PDH_HQUERY query) const { PdhCloseQuery(query); }
-    };
-
-public:
-    float Sample() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (failed_) return -1.0f;
-        if (!initialised_) {
-            initialised_ = true;
-            PDH_HQUERY opened = nullptr;
-            if (PdhOpenQueryA(nullptr, 0, &opened) != ERROR_SUCCESS) {
-                failed_ = true;
-                return -1.0f;
-            }
-            // Closed again unless the counter is added; then it stays open
-            // for the rest of the process.
-            std::unique_ptr<void, QueryCloser> query(opened);
-            if (PdhAddEnglishCounterW(query.get(), L"\\GPU Engine(*)\\Utilization Percentage", 0, &counter_) !=
-                ERROR_SUCCESS) {
-                failed_ = true;
-                return -1.0f;
-            }
-            query_ = query.release();
-            PdhCollectQueryData(query_);
-            return -1.0f;
-        }
-        if (PdhCollectQueryData(query_) != ERROR_SUCCESS) return -1.0f;
-        DWORD size = 0;
-        DWORD count = 0;
-        PdhGetFormattedCounterArrayW(counter_, PDH_FMT_DOUBLE, &size, &count, nullptr);
-        if (size == 0) return -1.0f;
-        std::unique_ptr<unsigned char[]> buffer(new unsigned char[size]());
-        auto* items = reinterpret_cast<PDH_FMT_COUNTERVALUE_ITEM_W*>(buffer.get());
-        if (PdhGetFormattedCounterArrayW(counter_, PDH_FMT_DOUBLE, &size, &count, items) != ERROR_SUCCESS) {
-            return -1.0f;
-        }
-        std::vector<probes::GpuEngineSample> samples;
-        samples.reserve(count);
-        for (DWORD i = 0; i < count; ++i) {
-            probes::GpuEngineSample s;
-            if (items[i].szName != nullptr) s.instance = items[i].szName;
-            s.value = items[i].FmtValue.doubleValue;
-            samples.push_back(std::move(s));
-        }
-        return probes::SumGpu3dUtilisation(samples);
-    }
-
-private:
-    std::mutex mutex_;
-    bool initialised_ = false;
-    bool failed_ = false;
-    PDH_HQUERY query_ = nullptr;
-    PDH_HCOUNTER counter_ = nullptr;
-};
 
 }  // namespace
 
@@ -316,15 +256,6 @@ std::string GetDeviceType() {
     std::memset(&status, 0, sizeof(status));
     if (!GetSystemPowerStatus(&status)) return "Desktop";
     return status.BatteryFlag == 128 ? "Desktop" : "Laptop";
-}
-
-float GetGpuUsagePercent() {
-    static GpuCounters counters;
-    try {
-        return counters.Sample();
-    } catch (const std::exception&) {
-        return -1.0f;  // out of memory for the counter array
-    }
 }
 
 float GetBatteryPercent() {

@@ -12,7 +12,13 @@
 
 #include "log/logger.h"
 #include "platform/probes.h"
+#include "platform/probes_primitives.h"
 #include "test_support.h"
+#if defined(_WIN32)
+#include "platform/probes_gpu_win.h"
+#else
+#include "platform/probes_kernel_text_linux.h"
+#endif
 
 using namespace TesselSDK;
 using namespace TesselSDK::probes;
@@ -89,6 +95,7 @@ TEST(ProbeArithmetic, AFactIsKeptOnlyOnceReadSuccessfully) {
     EXPECT_EQ(2, reads);
 }
 
+#if defined(_WIN32)
 TEST(ProbeArithmetic, GpuSumOf3dEnginesCappedAt100) {
     EXPECT_FLOAT_EQ(100.0f, SumGpu3dUtilisation({{L"pid_1_luid_0x0_phys_0_eng_0_engtype_3D", 60.0},
                                                  {L"pid_2_luid_0x0_phys_0_eng_0_engtype_3D", 60.0},
@@ -98,6 +105,7 @@ TEST(ProbeArithmetic, GpuSumOf3dEnginesCappedAt100) {
                                                 {L"pid_1_eng_3_engtype_3d", 40.0},  // case differs
                                                 {L"pid_4_eng_0_engtype_3D", 7.5}}));
 }
+#endif
 
 TEST(ProbeText, TimeZoneOffset) {
     EXPECT_EQ("+05:45", FormatTimeZoneOffset(5 * 3600 + 45 * 60));
@@ -143,6 +151,7 @@ TEST(ProbeText, HostNameChoiceAndProcessorNameTrim) {
     EXPECT_EQ("", TrimLeadingBlanks(" \t  "));
 }
 
+#if !defined(_WIN32)
 TEST(ProbeText, KernelFileReaders) {
     std::string name;
     EXPECT_TRUE(ParseCpuInfoModelName("processor\t: 0\nmodel\t\t: 85\n"
@@ -168,6 +177,7 @@ TEST(ProbeText, KernelFileReaders) {
     EXPECT_TRUE(ParseHexId("0x10de\n", id));
     EXPECT_EQ(0x10DEu, id);
 }
+#endif
 
 // ---------------------------------------------------------------------------
 // Live probes: a value of the probe's kind or its fallback.

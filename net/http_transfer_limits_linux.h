@@ -1,5 +1,5 @@
-// How the four request timeouts (resolve, connect, send, receive) map onto a
-// transport that has one connect timeout and one stall limit.
+// How the four request timeouts (resolve, connect, send, receive) map onto
+// libcurl, which has one connect timeout and one stall limit.
 #pragma once
 
 #include "net/http_transport.h"

@@ -1,4 +1,4 @@
-#include "net/http_transfer_limits.h"
+#include "net/http_transfer_limits_linux.h"
 
 #include <algorithm>
 

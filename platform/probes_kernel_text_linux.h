@@ -1,0 +1,25 @@
+// Readers of the Linux kernel's text files (/proc, sysfs, uname).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/probes_primitives.h"
+
+namespace TesselSDK {
+namespace probes {
+
+// Value of the first "model name" line of /proc/cpuinfo; false when absent.
+bool ParseCpuInfoModelName(const std::string& cpuinfo, std::string& name);
+// "MemTotal" of /proc/meminfo in kB; false when absent or unreadable.
+bool ParseMemInfoTotalKb(const std::string& meminfo, uint64_t& kilobytes);
+// The aggregate "cpu" line of /proc/stat as Windows-style times.
+bool ParseProcStatCpuTimes(const std::string& stat, CpuTimes& times);
+// The leading version digits of a kernel release ("6.1.0-13-amd64" gives
+// "6.1.0"), at most three parts; "" when it does not start with a digit.
+std::string KernelReleaseVersion(const std::string& release);
+// A sysfs hexadecimal id such as "0x10de\n"; false when unreadable.
+bool ParseHexId(const std::string& text, unsigned& value);
+
+}  // namespace probes
+}  // namespace TesselSDK
