@@ -7,7 +7,8 @@
 // which ends the step in progress. (A synchronous call blocked inside WinHTTP
 // does not end on every implementation when another thread closes its
 // handle.) The calling thread then waits until WinHTTP reports the request
-// handle closing, after which no status callback for it runs any more.
+// handle closing, after which no status callback for it runs any more; after
+// a cancellation only briefly (see AsyncRequest).
 #include <windows.h>
 #include <winhttp.h>
 
@@ -120,11 +121,14 @@ public:
                  const std::string& body, CancelToken* cancel)
         : state_(new RequestState(body)) {
         if (!state_->stepDone || !state_->closing || !state_->cancelled) return;
+        // Before any handle: past here nothing throws.
+        const HANDLE cancelled = state_->cancelled.get();
+        hook_.reset(new CancelHook(cancel, [cancelled] { SetEvent(cancelled); }));
         handle_ = WinHttpOpenRequest(connection, method, path, nullptr, WINHTTP_NO_REFERER,
                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
         if (handle_ == nullptr) return;
         // The context first: a callback without it could not be told apart.
-        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(state_);
+        DWORD_PTR context = this->context();
         if (!WinHttpSetOption(handle_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) return;
         const DWORD notifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
         if (WinHttpSetStatusCallback(handle_, &AsyncRequest::OnStatus, notifications, 0) ==
@@ -134,8 +138,6 @@ public:
         // The handle's reference, given up when it reports closing.
         state_->AddRef();
         callbackSet_ = true;
-        const HANDLE cancelled = state_->cancelled.get();
-        hook_.reset(new CancelHook(cancel, [cancelled] { SetEvent(cancelled); }));
     }
     ~AsyncRequest() {
         hook_.reset();
@@ -147,7 +149,6 @@ public:
                 KeepModuleLoaded();
             }
         }
-        state_->Release();
     }
     AsyncRequest(const AsyncRequest&) = delete;
     AsyncRequest& operator=(const AsyncRequest&) = delete;
@@ -155,7 +156,7 @@ public:
     // Ready for its steps: opened, with the status callback in place.
     bool Ready() const { return callbackSet_; }
     HINTERNET get() const { return handle_; }
-    DWORD_PTR context() const { return reinterpret_cast<DWORD_PTR>(state_); }
+    DWORD_PTR context() const { return reinterpret_cast<DWORD_PTR>(state_.get()); }
     const std::string& body() const { return state_->requestBody; }
 
     // Starts a step with `start` (a WinHTTP call returning BOOL) and waits
@@ -184,8 +185,8 @@ public:
         std::vector<char>& buffer = state_->buffer;
         buffer.resize(available);
         DWORD read = 0;
-        outcome = Step([this, &buffer, available] { return WinHttpReadData(handle_, buffer.data(), available, nullptr); },
-                       read);
+        outcome = Step(
+            [this, &buffer, available] { return WinHttpReadData(handle_, buffer.data(), available, nullptr); }, read);
         if (outcome != StepOutcome::Done) {
             cancelled = outcome == StepOutcome::Cancelled;
             return false;
@@ -201,7 +202,7 @@ private:
     }
 
     static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
-        auto* state = reinterpret_cast<RequestState*>(context);
+        RequestState* const state = reinterpret_cast<RequestState*>(context);
         if (state == nullptr) return;
         switch (status) {
         case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
@@ -231,7 +232,11 @@ private:
         SetEvent(state.stepDone.get());
     }
 
-    RequestState* const state_;
+    struct ReleaseState {
+        void operator()(RequestState* state) const { state->Release(); }
+    };
+    // Declared first: released last, once the handle is closed.
+    std::unique_ptr<RequestState, ReleaseState> state_;
     HINTERNET handle_ = nullptr;
     bool callbackSet_ = false;
     bool cancelled_ = false;
