@@ -309,11 +309,17 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     const DWORD length = static_cast<DWORD>(sent.size());
     LPVOID data = sent.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(sent.data());
     DWORD unused = 0;
-    if (req.Step([&] { return WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length,
-                                                 req.context()); },
-                 unused) != StepOutcome::Done) {
-        return HttpTransportFailure(kHttpFailSendRequest);
-    }
+    const StepOutcome sendOutcome = req.Step(
+        [&] {
+            return WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length,
+                                      req.context());
+        },
+        unused);
+    // Once under way, a cancelled exchange fails as the Linux transport's
+    // does, whichever step it stopped in (some implementations already wait
+    // for the answer while "sending").
+    if (sendOutcome == StepOutcome::Cancelled) return HttpTransportFailure(kHttpFailReceiveResponse);
+    if (sendOutcome != StepOutcome::Done) return HttpTransportFailure(kHttpFailSendRequest);
     if (req.Step([&] { return WinHttpReceiveResponse(req.get(), nullptr); }, unused) != StepOutcome::Done) {
         return HttpTransportFailure(kHttpFailReceiveResponse);
     }

@@ -10,6 +10,7 @@
 
 #include "net/http_client.h"
 #include "test_support.h"
+#include "util/cancel.h"
 
 using namespace TesselSDK;
 using testsupport::RecordedRequest;
@@ -223,6 +224,28 @@ TEST(HttpClient, FailureAfterTheHeadersGivesTheStatusAndWhatArrived) {
     EXPECT_TRUE(out.result);
     EXPECT_EQ(200, out.status);
     EXPECT_EQ(std::string(1000, 'x'), out.body);
+}
+
+TEST(HttpClient, CancellationEndsTheTransferInEveryPhase) {
+    // Waiting for the answer, and with the headers in while the body stalls.
+    for (const std::string& path : {std::string("/hang"), std::string("/slow/3000")}) {
+        CancelToken token;
+        Outcome out;
+        Clock::time_point end;
+        std::thread transfer([&] {
+            CancelScope scope(&token);
+            out.result = HttpGet(Url(path), Recorder(out));
+            end = Clock::now();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto cancelled = Clock::now();
+        token.Cancel();
+        transfer.join();
+        EXPECT_LT(end - cancelled, std::chrono::milliseconds(500)) << path;
+        EXPECT_FALSE(out.result) << path;
+        EXPECT_EQ(0, out.status) << path;
+        EXPECT_EQ(kHttpFailReceiveResponse, out.body) << path;
+    }
 }
 
 TEST(HttpClient, TransportFailuresAreStatusZeroWithTheirText) {
