@@ -1,8 +1,18 @@
-// The transport of the HTTP client on Windows: WinHTTP, synchronous, one
-// session, connection and request per call, closed in reverse order.
+// The transport of the HTTP client on Windows: WinHTTP in asynchronous mode,
+// driven step by step from the calling thread, which waits for each step's
+// completion. One session per call, one connection and request per exchange.
+//
+// Asynchronous mode is what makes a transfer cancellable everywhere: a
+// cancellation wakes the wait, and the calling thread closes the request,
+// which ends the step in progress. (A synchronous call blocked inside WinHTTP
+// does not end on every implementation when another thread closes its
+// handle.) The calling thread then waits until WinHTTP reports the request
+// handle closing, after which no status callback for it runs any more; after
+// a cancellation only briefly (see AsyncRequest).
 #include <windows.h>
 #include <winhttp.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,13 +24,14 @@
 #include "net/http_transport.h"
 #include "net/http_url.h"
 #include "util/cancel.h"
+#include "util/keep_module_loaded.h"
 #include "util/text.h"
 
 namespace TesselSDK {
 namespace {
 
 // One WinHTTP handle, closed when it goes out of scope. Declared in opening
-// order (session, connection, request), so they close in reverse.
+// order (session, connection), so they close in reverse.
 class WinHttpHandle {
 public:
     explicit WinHttpHandle(HINTERNET handle) : handle_(handle) {}
@@ -36,6 +47,22 @@ private:
     HINTERNET handle_;
 };
 
+// A Win32 event, closed when it goes out of scope.
+class Event {
+public:
+    explicit Event(bool manualReset) : handle_(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
+    ~Event() {
+        if (handle_ != nullptr) CloseHandle(handle_);
+    }
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    HANDLE get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HANDLE handle_;
+};
+
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
 // WinHTTP's documented default for the wait for a response's headers. Set on
@@ -43,55 +70,178 @@ std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin
 // without that default (Wine's) are bounded the same way.
 constexpr DWORD kDefaultReceiveResponseMs = 90000;
 
-// A request handle that another thread may close through a cancellation
-// (util/cancel.h) until the response headers are in: closing it makes the
-// blocking call in progress (send, or the wait for the answer) fail.
-// Whichever comes first, the cancellation or the end of the exchange, closes
-// it, exactly once.
-class CancellableRequest {
+// How long a cancelled request waits for WinHTTP to finish closing it before
+// leaving the rest to WinHTTP (see AsyncRequest).
+constexpr DWORD kCancelledCloseWaitMs = 100;
+
+enum class StepOutcome { Done, Failed, Cancelled };
+
+// What a request's status callback reports into, and what WinHTTP may still
+// use after a cancellation: the request body it sends and the buffer it
+// reads into. Shared by the calling thread and the callback, each holding a
+// reference; the last to let go deletes it.
+class RequestState {
 public:
-    CancellableRequest(HINTERNET handle, CancelToken* cancel) : handle_(handle) {
-        if (handle_ != nullptr) hook_.reset(new CancelHook(cancel, [this] { CloseFromCancel(); }));
+    explicit RequestState(const std::string& body)
+        : stepDone(false), closing(true), cancelled(true), requestBody(body) {}
+    RequestState(const RequestState&) = delete;
+    RequestState& operator=(const RequestState&) = delete;
+
+    void AddRef() { refs_.fetch_add(1, std::memory_order_relaxed); }
+    void Release() {
+        if (refs_.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
     }
-    ~CancellableRequest() {
-        Disarm();
-        if (handle_ != nullptr && !closed_) WinHttpCloseHandle(handle_);
-    }
-    // From here on no cancellation touches the handle. False when one has
-    // already closed it.
-    bool Disarm() {
-        hook_.reset();
-        return !closed_;
-    }
-    CancellableRequest(const CancellableRequest&) = delete;
-    CancellableRequest& operator=(const CancellableRequest&) = delete;
-    HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
+
+    Event stepDone;   // auto-reset: one completion per step
+    Event closing;    // the handle is closing; no callback follows
+    Event cancelled;  // set by the cancel hook, and stays set
+    // Written by the callback before it sets stepDone, read after the wait.
+    bool succeeded = false;
+    DWORD value = 0;
+    const std::string requestBody;
+    std::vector<char> buffer;
 
 private:
-    // Runs under the token's lock, which the hook's removal also takes.
-    void CloseFromCancel() {
-        closed_ = true;
-        WinHttpCloseHandle(handle_);
-    }
-    HINTERNET const handle_;
-    bool closed_ = false;
-    std::unique_ptr<CancelHook> hook_;
+    ~RequestState() = default;
+    std::atomic<int> refs_{1};
 };
 
-std::string ReadBody(HINTERNET request) {
-    std::string body;
-    for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(request, &available) || available == 0) break;
-        const size_t used = body.size();
-        body.resize(used + available);
-        DWORD read = 0;
-        if (!WinHttpReadData(request, &body[used], available, &read)) read = 0;
-        body.resize(used + read);
+// One asynchronous WinHTTP request, driven from the calling thread: a step
+// starts an operation and waits until the status callback reports its
+// completion or a cancellation (util/cancel.h) wakes the wait. Only the
+// calling thread closes the handle. The destructor closes it and waits for
+// WinHTTP to report it closing, after which no callback for it runs. When a
+// cancellation ended the exchange and WinHTTP does not finish closing the
+// handle promptly (some implementations let a blocked socket call run to its
+// timeout), the state is left to WinHTTP, which frees it through the
+// callback; only that state, never anything of the caller's, is touched then.
+class AsyncRequest {
+public:
+    AsyncRequest(HINTERNET connection, const wchar_t* method, const wchar_t* path, DWORD flags,
+                 const std::string& body, CancelToken* cancel)
+        : state_(new RequestState(body)) {
+        if (!state_->stepDone || !state_->closing || !state_->cancelled) return;
+        // Before any handle: past here nothing throws.
+        const HANDLE cancelled = state_->cancelled.get();
+        hook_.reset(new CancelHook(cancel, [cancelled] { SetEvent(cancelled); }));
+        handle_ = WinHttpOpenRequest(connection, method, path, nullptr, WINHTTP_NO_REFERER,
+                                     WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+        if (handle_ == nullptr) return;
+        // The context first: a callback without it could not be told apart.
+        DWORD_PTR context = this->context();
+        if (!WinHttpSetOption(handle_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context))) return;
+        const DWORD notifications = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+        if (WinHttpSetStatusCallback(handle_, &AsyncRequest::OnStatus, notifications, 0) ==
+            WINHTTP_INVALID_STATUS_CALLBACK) {
+            return;
+        }
+        // The handle's reference, given up when it reports closing.
+        state_->AddRef();
+        callbackSet_ = true;
     }
-    return body;
-}
+    ~AsyncRequest() {
+        hook_.reset();
+        if (handle_ != nullptr) {
+            WinHttpCloseHandle(handle_);
+            if (callbackSet_ && WaitForSingleObject(state_->closing.get(), cancelled_ ? kCancelledCloseWaitMs
+                                                                                      : INFINITE) != WAIT_OBJECT_0) {
+                // WinHTTP calls back into this module later: it must stay.
+                KeepModuleLoaded();
+            }
+        }
+    }
+    AsyncRequest(const AsyncRequest&) = delete;
+    AsyncRequest& operator=(const AsyncRequest&) = delete;
+
+    // Ready for its steps: opened, with the status callback in place.
+    bool Ready() const { return callbackSet_; }
+    HINTERNET get() const { return handle_; }
+    DWORD_PTR context() const { return reinterpret_cast<DWORD_PTR>(state_.get()); }
+    const std::string& body() const { return state_->requestBody; }
+
+    // Starts a step with `start` (a WinHTTP call returning BOOL) and waits
+    // for its completion. `value` receives what the completion carries (the
+    // bytes available or read).
+    template <typename Start>
+    StepOutcome Step(Start start, DWORD& value) {
+        if (WaitForSingleObject(state_->cancelled.get(), 0) == WAIT_OBJECT_0) return Cancelled();
+        if (!start()) return StepOutcome::Failed;
+        const HANDLE waits[2] = {state_->stepDone.get(), state_->cancelled.get()};
+        // A completion already in counts before a cancellation (lower index).
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) return Cancelled();
+        value = state_->value;
+        return state_->succeeded ? StepOutcome::Done : StepOutcome::Failed;
+    }
+
+    // Reads the next piece of the response body into `body`; false at its
+    // end, on a failure, or when cancelled (`cancelled` tells).
+    bool ReadSome(std::string& body, bool& cancelled) {
+        DWORD available = 0;
+        StepOutcome outcome = Step([this] { return WinHttpQueryDataAvailable(handle_, nullptr); }, available);
+        if (outcome != StepOutcome::Done || available == 0) {
+            cancelled = outcome == StepOutcome::Cancelled;
+            return false;
+        }
+        std::vector<char>& buffer = state_->buffer;
+        buffer.resize(available);
+        DWORD read = 0;
+        outcome = Step(
+            [this, &buffer, available] { return WinHttpReadData(handle_, buffer.data(), available, nullptr); }, read);
+        if (outcome != StepOutcome::Done) {
+            cancelled = outcome == StepOutcome::Cancelled;
+            return false;
+        }
+        body.append(buffer.data(), read < available ? read : available);
+        return true;
+    }
+
+private:
+    StepOutcome Cancelled() {
+        cancelled_ = true;
+        return StepOutcome::Cancelled;
+    }
+
+    static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+        RequestState* const state = reinterpret_cast<RequestState*>(context);
+        if (state == nullptr) return;
+        switch (status) {
+        case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+            Complete(*state, true, 0);
+            break;
+        case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+            Complete(*state, true, info != nullptr && length >= sizeof(DWORD) ? *static_cast<DWORD*>(info) : 0);
+            break;
+        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+            Complete(*state, true, length);
+            break;
+        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+            Complete(*state, false, 0);
+            break;
+        case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+            SetEvent(state->closing.get());
+            state->Release();
+            break;
+        default:
+            break;
+        }
+    }
+    static void Complete(RequestState& state, bool succeeded, DWORD value) {
+        state.succeeded = succeeded;
+        state.value = value;
+        SetEvent(state.stepDone.get());
+    }
+
+    struct ReleaseState {
+        void operator()(RequestState* state) const { state->Release(); }
+    };
+    // Declared first: released last, once the handle is closed.
+    std::unique_ptr<RequestState, ReleaseState> state_;
+    HINTERNET handle_ = nullptr;
+    bool callbackSet_ = false;
+    bool cancelled_ = false;
+    std::unique_ptr<CancelHook> hook_;
+};
 
 // The response's Location header, "" when it has none.
 std::string ReadLocation(HINTERNET request) {
@@ -133,10 +283,8 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
 
     const std::wstring wideMethod = ToWide(WidenBytes(method));
     const DWORD flags = components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    CancellableRequest req(WinHttpOpenRequest(connection.get(), wideMethod.c_str(), path.data(), nullptr,
-                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags),
-                           cancel);
-    if (!req) return HttpTransportFailure(kHttpFailOpenRequest);
+    AsyncRequest req(connection.get(), wideMethod.c_str(), path.data(), flags, body, cancel);
+    if (!req.Ready()) return HttpTransportFailure(kHttpFailOpenRequest);
     // Redirects are followed by hand (see PerformHttpTransport).
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     WinHttpSetOption(req.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
@@ -155,18 +303,26 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
         WinHttpAddRequestHeaders(req.get(), wide.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
     }
 
-    const DWORD length = static_cast<DWORD>(body.size());
-    // WinHTTP only reads the optional data; its parameter is merely not const.
-    LPVOID data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
-    if (!WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length, 0)) {
-        return HttpTransportFailure(kHttpFailSendRequest);
-    }
-    if ((cancel != nullptr && cancel->Cancelled()) || !WinHttpReceiveResponse(req.get(), nullptr)) {
+    // The request's own copy of the body, which lives as long as WinHTTP may
+    // read it. WinHTTP only reads it; its parameter is merely not const.
+    const std::string& sent = req.body();
+    const DWORD length = static_cast<DWORD>(sent.size());
+    LPVOID data = sent.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(sent.data());
+    DWORD unused = 0;
+    const StepOutcome sendOutcome = req.Step(
+        [&] {
+            return WinHttpSendRequest(req.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, data, length, length,
+                                      req.context());
+        },
+        unused);
+    // Once under way, a cancelled exchange fails as the Linux transport's
+    // does, whichever step it stopped in (some implementations already wait
+    // for the answer while "sending").
+    if (sendOutcome == StepOutcome::Cancelled) return HttpTransportFailure(kHttpFailReceiveResponse);
+    if (sendOutcome != StepOutcome::Done) return HttpTransportFailure(kHttpFailSendRequest);
+    if (req.Step([&] { return WinHttpReceiveResponse(req.get(), nullptr); }, unused) != StepOutcome::Done) {
         return HttpTransportFailure(kHttpFailReceiveResponse);
     }
-    // The headers are in: what follows is bounded by the receive timeout and
-    // works on a handle that stays open (never one a cancellation closed).
-    if (!req.Disarm()) return HttpTransportFailure(kHttpFailReceiveResponse);
 
     DWORD status = 0;
     DWORD statusSize = sizeof(status);
@@ -177,7 +333,11 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     result.received = true;
     result.status = static_cast<int>(status);
     location = ReadLocation(req.get());
-    result.body = ReadBody(req.get());
+    // A failure mid-body delivers what arrived; a cancellation fails the whole.
+    bool cancelled = false;
+    while (req.ReadSome(result.body, cancelled)) {
+    }
+    if (cancelled) return HttpTransportFailure(kHttpFailReceiveResponse);
     return result;
 }
 
@@ -189,8 +349,8 @@ std::string UrlOf(const HttpUrlParts& parts) {
 }  // namespace
 
 HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
-    WinHttpHandle session(
-        WinHttpOpen(L"TesselSDK/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    WinHttpHandle session(WinHttpOpen(L"TesselSDK/1.0", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                      WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
     if (!session) return HttpTransportFailure(kHttpFailOpenSession);
     const HttpTimeouts& t = request.timeouts;
     if (t.set) WinHttpSetTimeouts(session.get(), t.resolveMs, t.connectMs, t.sendMs, t.receiveMs);

@@ -214,9 +214,6 @@ TEST(SqmUploadWire, RefusedPortGivesStatusZero) {
 }
 
 TEST(SqmUploadWire, DestroyCancelsARetryHungOnTheServer) {
-    if (testsupport::UnderWine()) {
-        GTEST_SKIP() << "Wine's WinHTTP does not end a blocking call when another thread closes its request handle";
-    }
     testsupport::ResetServer();
     testsupport::AddRoute({{"path", "/sqm-hung/v1.0/metrics"}, {"mode", "hang"}});
     testsupport::AddRoute({{"path", "/sqm-hung/v1.0/metrics"}, {"status", 500}, {"body", "busy"}, {"times", 1}});
