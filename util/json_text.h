@@ -11,10 +11,8 @@ namespace TesselSDK {
 
 std::string CompactJsonText(const nlohmann::ordered_json& document);
 
-// Appends `text` as a quoted JSON string escaped as CompactJsonText escapes
-// it (quote, backslash, the controls with short names, the other controls
-// as six-character escapes in lower-case hex); every other byte, 0x80 and
-// above included, is copied unchanged.
+// Appends `text` quoted and escaped as CompactJsonText escapes it; bytes
+// from 0x80 up are copied unchanged, well-formed or not.
 void AppendJsonString(std::string& out, std::string_view text);
 
 }  // namespace TesselSDK
