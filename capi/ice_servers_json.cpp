@@ -1,35 +1,8 @@
 #include "capi/ice_servers_json.h"
 
+#include "util/json_text.h"
+
 namespace TesselSDK {
-namespace {
-
-void AppendJsonString(std::string& out, const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (char ch : text) {
-        const unsigned char c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0x0F];
-                } else {
-                    out += ch;  // bytes >= 0x80 pass through unchanged
-                }
-        }
-    }
-    out += '"';
-}
-
-}  // namespace
 
 std::string IceServersToJson(const std::vector<PlatformInterface::IceServer>& servers) {
     std::string out = "[";

@@ -1,11 +1,8 @@
 #include "core/cdn_config.h"
 
-#include <cmath>
-#include <cstdint>
 #include <initializer_list>
-#include <limits>
-#include <stdexcept>
 
+#include "util/json_int.h"
 #include "util/json_parse.h"
 
 namespace TesselSDK {
@@ -30,24 +27,7 @@ const json* FindPath(const json& doc, std::initializer_list<const char*> path) {
 // else raises the JSON library's type error.
 int ReadProfileInt(const json& value) {
     if (value.is_string()) return std::stoi(value.get<std::string>());
-    constexpr auto kMin = std::numeric_limits<int>::min();
-    constexpr auto kMax = std::numeric_limits<int>::max();
-    if (value.is_number_unsigned()) {
-        if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(kMax)) throw std::out_of_range("profile integer");
-        return static_cast<int>(value.get<std::uint64_t>());
-    }
-    if (value.is_number_integer()) {
-        const std::int64_t v = value.get<std::int64_t>();
-        if (v < kMin || v > kMax) throw std::out_of_range("profile integer");
-        return static_cast<int>(v);
-    }
-    if (value.is_number_float()) {
-        const double v = std::trunc(value.get<double>());
-        if (!(v >= static_cast<double>(kMin) && v <= static_cast<double>(kMax)))
-            throw std::out_of_range("profile integer");
-        return static_cast<int>(v);
-    }
-    return value.get<int>();  // booleans convert; null, arrays and objects raise
+    return JsonInt32(value);
 }
 
 void ReadInt(const json& entry, const char* key, int& target) {

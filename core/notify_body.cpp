@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "util/json_parse.h"
+#include "util/text.h"
 
 namespace TesselSDK {
 
@@ -29,17 +30,20 @@ bool BuildMobileNotifyBody(const char* integrationKey, const char* alarmPayload,
         error = "alarm_payload must be a JSON object.";
         return false;
     }
-    try {
-        nlohmann::ordered_json doc;
-        doc["integration_key"] = integrationKey != nullptr ? integrationKey : "";
-        doc["payload"] = alarmPayload != nullptr ? alarmPayload : "";
-        doc["lang_code"] = langCode;
-        doc["alarm_payload"] = std::move(alarm);
-        body = doc.dump();
-    } catch (const std::exception&) {
+    const char* key = integrationKey != nullptr ? integrationKey : "";
+    const char* payload = alarmPayload != nullptr ? alarmPayload : "";
+    // The alarm has been parsed, so its texts are well-formed; the others are
+    // checked here, as the JSON writer would refuse them.
+    if (!IsValidUtf8(key) || !IsValidUtf8(payload) || !IsValidUtf8(langCode)) {
         error = "Notification text is not valid UTF-8.";
         return false;
     }
+    nlohmann::ordered_json doc;
+    doc["integration_key"] = key;
+    doc["payload"] = payload;
+    doc["lang_code"] = langCode;
+    doc["alarm_payload"] = std::move(alarm);
+    body = doc.dump();
     return true;
 }
 

@@ -1,6 +1,7 @@
 // A player connects: mark it for the metrics, fetch the TURN/ICE servers for
 // this streamer and hand them and the outcome to the host.
 #include <exception>
+#include <string_view>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -77,7 +78,7 @@ std::vector<PlatformInterface::IceServer> ParseIceServers(const std::string& bod
 }
 
 std::string MaskTurnCredentials(const std::string& body) {
-    static const std::string key = "\"credential\"";
+    constexpr std::string_view key = "\"credential\"";
     std::string out;
     std::size_t copied = 0;
     std::size_t pos = body.find(key);

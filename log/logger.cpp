@@ -389,19 +389,6 @@ void Logger::WriterLoop(const std::string& path) {
     }
 }
 
-const char* Logger::LevelName(int level) {
-    switch (level) {
-        case kLogWarn:
-            return "WARN";
-        case kLogError:
-            return "ERROR";
-        case kLogDebug:
-            return "DEBUG";
-        default:
-            return "INFO";
-    }
-}
-
 std::string Logger::FormatLineAt(int level, const std::string& message, const std::tm& local, int millis) {
     char stamp[kStampCapacity];
     const std::size_t length = FormatStampToSeconds(local, stamp);

@@ -42,9 +42,8 @@ bool HttpRequest(const std::string& method, const std::string& url, const std::s
             result = PerformHttpTransport(request);
         }
     } catch (...) {
-        // Only allocation fails this way; the caller learns of it as of any
-        // other request that did not get through. Nothing may leave here, so
-        // the text is dropped should even that allocation fail.
+        // Only allocation fails this way: told as a request that did not get
+        // through, without its text should even that allocation fail.
         result.received = false;
         result.status = 0;
         try {
@@ -53,11 +52,8 @@ bool HttpRequest(const std::string& method, const std::string& url, const std::s
             result.body.clear();
         }
     }
-    // The completion runs outside the try block on purpose: it is the
-    // caller's code, and whatever it throws is the caller's to handle, just as
-    // if it had called it itself. It runs exactly once, here, after every
-    // transport handle is closed. An empty completion is skipped rather than
-    // raising std::bad_function_call; the request has been made all the same.
+    // The caller's code, outside the try: what it throws is the caller's. It
+    // runs exactly once, after every transport handle is closed.
     if (completion) completion(result.status, result.body);
     return result.received;
 }

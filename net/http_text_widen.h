@@ -4,11 +4,9 @@
 #include <cstddef>
 #include <string>
 
-namespace TesselSDK {
+#include "util/text.h"
 
-// True when the bytes form well-formed UTF-8 (no overlongs, no surrogates,
-// nothing above U+10FFFF).
-bool IsValidUtf8(const std::string& text);
+namespace TesselSDK {
 
 // One unit per byte, each byte zero-extended: 0xE9 becomes U+00E9, so the
 // transport puts the very same byte back on the wire. Used for header lines.

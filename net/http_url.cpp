@@ -8,15 +8,6 @@
 namespace TesselSDK {
 namespace {
 
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-    std::size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= text.size()) return false;
-        if (AsciiToLower(text[i]) != prefix[i]) return false;
-    }
-    return true;
-}
-
 bool ParsePort(const std::string& digits, int& port) {
     if (digits.empty() || digits.size() > 5) return false;
     int value = 0;
@@ -33,17 +24,10 @@ bool ParsePort(const std::string& digits, int& port) {
 
 bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts) {
     HttpUrlParts out;
-    std::size_t pos = 0;
-    if (StartsWithNoCase(url, "https://")) {
-        out.secure = true;
-        out.port = 443;
-        pos = 8;
-    } else if (StartsWithNoCase(url, "http://")) {
-        out.port = 80;
-        pos = 7;
-    } else {
-        return false;
-    }
+    const std::size_t pos = HttpSchemeLength(url);
+    if (pos == 0) return false;
+    out.secure = pos == sizeof("https://") - 1;
+    out.port = out.secure ? 443 : 80;
     const std::size_t authorityEnd = url.find_first_of("/?#", pos);
     std::string authority = url.substr(pos, authorityEnd == std::string::npos ? std::string::npos : authorityEnd - pos);
     out.pathAndQuery = authorityEnd == std::string::npos ? std::string() : url.substr(authorityEnd);

@@ -46,32 +46,22 @@ void SentryLogCallback(int level, const char* format, va_list args, void* /*user
 }
 
 void SentryCaptureMessage(const char* message, int level) {
-    try {
-        sentry_value_t event =
-            sentry_halyx_value_new_message_event(static_cast<sentry_level_t>(level), "TesselSDK", message);
-        const sentry_uuid_t id = sentry_halyx_capture_event(event);
-        LogMessage(kLogDebug, "[Sentry] Event captured: " + IdText(id));
-    } catch (...) {
-    }
+    sentry_value_t event =
+        sentry_halyx_value_new_message_event(static_cast<sentry_level_t>(level), "TesselSDK", message);
+    const sentry_uuid_t id = sentry_halyx_capture_event(event);
+    LogMessage(kLogDebug, "[Sentry] Event captured: " + IdText(id));
 }
 
 void SentryCaptureException(const char* type, const char* value) {
-    try {
-        sentry_value_t event = sentry_halyx_value_new_event();
-        sentry_value_t exception = sentry_halyx_value_new_exception(type, value);
-        sentry_halyx_event_add_exception(event, exception);
-        const sentry_uuid_t id = sentry_halyx_capture_event(event);
-        LogMessage(kLogDebug, "[Sentry] Exception captured: " + IdText(id));
-    } catch (...) {
-    }
+    sentry_value_t event = sentry_halyx_value_new_event();
+    sentry_halyx_event_add_exception(event, sentry_halyx_value_new_exception(type, value));
+    const sentry_uuid_t id = sentry_halyx_capture_event(event);
+    LogMessage(kLogDebug, "[Sentry] Exception captured: " + IdText(id));
 }
 
 void SentryAddBreadcrumb(const char* message, const char* type) {
-    try {
-        sentry_halyx_add_breadcrumb(sentry_halyx_value_new_breadcrumb(type, message));
-        LogMessage(kLogDebug, std::string("[Sentry] Breadcrumb: ") + (message != nullptr ? message : ""));
-    } catch (...) {
-    }
+    sentry_halyx_add_breadcrumb(sentry_halyx_value_new_breadcrumb(type, message));
+    LogMessage(kLogDebug, std::string("[Sentry] Breadcrumb: ") + (message != nullptr ? message : ""));
 }
 
 bool SentryStart(const char* dsn, const char* release) {

@@ -13,10 +13,8 @@ void SentryCaptureMessage(const char* message, int level);
 void SentryCaptureException(const char* type, const char* value);
 void SentryAddBreadcrumb(const char* message, const char* type);
 
-// The reporter's life cycle (its header stays out of the core: it brings the
-// system headers with it). SentryStart applies the reporter settings with
-// `dsn` and `release`, SentryLogCallback as the logger, and starts it; true
-// when it runs.
+// Starts the reporter with `dsn`, `release` and SentryLogCallback as its
+// logger; true when it runs.
 bool SentryStart(const char* dsn, const char* release);
 void SentrySetTag(const char* key, const char* value);
 // Sends what is queued for up to `timeoutMs`, then closes the reporter.

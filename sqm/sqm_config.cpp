@@ -1,9 +1,8 @@
 #include "sqm/sqm_config.h"
 
-#include <cstdint>
-#include <limits>
-#include <stdexcept>
+#include <utility>
 
+#include "util/json_int.h"
 #include "util/text.h"
 
 namespace TesselSDK {
@@ -11,46 +10,14 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// An interval in whole seconds. Fractions are truncated toward zero; a value
-// that does not fit a 32-bit int ends the parse instead of wrapping.
-int ReadInterval(const Json& value, const char* key) {
-    constexpr std::int64_t kMin = std::numeric_limits<int>::min();
-    constexpr std::int64_t kMax = std::numeric_limits<int>::max();
-    const std::string outOfRange = std::string("virivizar_sqm.") + key + " is out of the 32-bit range";
-    if (value.is_number_unsigned()) {
-        const auto v = value.get<std::uint64_t>();
-        if (v > static_cast<std::uint64_t>(kMax)) throw std::out_of_range(outOfRange);
-        return static_cast<int>(v);
-    }
-    if (value.is_number_integer()) {
-        const auto v = value.get<std::int64_t>();
-        if (v < kMin || v > kMax) throw std::out_of_range(outOfRange);
-        return static_cast<int>(v);
-    }
-    if (value.is_number_float()) {
-        const double v = value.get<double>();
-        if (!(v > static_cast<double>(kMin) - 1.0 && v < static_cast<double>(kMax) + 1.0)) {
-            throw std::out_of_range(outOfRange);
-        }
-        return static_cast<int>(v);
-    }
-    // Booleans convert as the library converts them; everything else throws
-    // the library's type error.
-    return value.get<int>();
-}
-
+// Intervals in whole seconds; fractions are truncated toward zero.
 void ReadIntervals(const Json& object, SqmConfig& config) {
-    if (object.contains("metric_collect_interval_s")) {
-        config.metric_collect_interval_s =
-            ReadInterval(object["metric_collect_interval_s"], "metric_collect_interval_s");
-    }
-    if (object.contains("start_streaming_push_delay_s")) {
-        config.start_streaming_push_delay_s =
-            ReadInterval(object["start_streaming_push_delay_s"], "start_streaming_push_delay_s");
-    }
-    if (object.contains("during_streaming_push_interval_s")) {
-        config.during_streaming_push_interval_s =
-            ReadInterval(object["during_streaming_push_interval_s"], "during_streaming_push_interval_s");
+    const std::pair<const char*, int*> intervals[] = {
+        {"metric_collect_interval_s", &config.metric_collect_interval_s},
+        {"start_streaming_push_delay_s", &config.start_streaming_push_delay_s},
+        {"during_streaming_push_interval_s", &config.during_streaming_push_interval_s}};
+    for (const auto& interval : intervals) {
+        if (object.contains(interval.first)) *interval.second = JsonInt32(object[interval.first]);
     }
 }
 

@@ -16,11 +16,7 @@ void SQM::RequestGeoLookup() {
         if (impl->geo.ready) return;
     }
     const std::string url = std::string(TESSELSDK_GEO_URL) + "/json?fields=status,countryCode,city,isp";
-    try {
-        impl->providers.httpGetFn(url, [this](int status, const std::string& body) { OnGeoResponse(status, body); });
-    } catch (const std::exception&) {
-        // The lookup is retried at the next streaming start.
-    }
+    impl->providers.httpGetFn(url, [this](int status, const std::string& body) { OnGeoResponse(status, body); });
 }
 
 void SQM::OnGeoResponse(int status, const std::string& body) {

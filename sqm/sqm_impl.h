@@ -129,10 +129,8 @@ struct SQM::SqmImpl {
     SqmRetryPool retries;
 };
 
-// Most sample text kept while no batch takes it. Every sample since the last
-// batch (since the streaming start for the first) is kept whatever the
-// intervals, up to this size: far above a real session's needs, which at one
-// report a second reach a few hundred kilobytes.
+// Most sample text kept between batches, whatever the intervals: far above a
+// real session's few hundred kilobytes at one report a second.
 constexpr std::size_t kSampleBufferBytes = 8u * 1024u * 1024u;
 
 // Upload URL for the configured metrics host ("" selects the development endpoint).

@@ -21,6 +21,7 @@
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
 #include "util/json_parse.h"
+#include "util/json_text.h"
 
 namespace TesselSDK {
 namespace {
@@ -177,32 +178,6 @@ bool NamesVideo(std::string_view mimeType) {
     return false;
 }
 
-// A JSON string as the library serialises it (UTF-8 kept, no ASCII escaping).
-void AppendQuoted(std::string& out, std::string_view text) {
-    static const char kHex[] = "0123456789abcdef";
-    out += '"';
-    for (const char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    out += "\\u00";
-                    out += kHex[(static_cast<unsigned char>(c) >> 4) & 0xF];
-                    out += kHex[static_cast<unsigned char>(c) & 0xF];
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
-
 enum class EntryType : std::uint8_t { Other, LocalCandidate, RemoteCandidate, Codec, OutboundRtp };
 
 EntryType TypeOf(std::string_view type) {
@@ -294,7 +269,7 @@ private:
             case Frame::Capture:
                 CaptureValueStart();
                 if (isString) {
-                    AppendQuoted(capture_, text);
+                    AppendJsonString(capture_, text);
                 } else {
                     capture_ += text;
                 }
@@ -485,7 +460,7 @@ private:
         }
         if (!l.empty) capture_ += ',';
         l.empty = false;
-        AppendQuoted(capture_, name);
+        AppendJsonString(capture_, name);
         capture_ += ':';
         l.repeated = 0;
         l.valueStart = capture_.size();
@@ -546,7 +521,7 @@ void StoreFacts(const StatsReportFacts& r, SqmSessionState& s, SqmIceInfo& ice, 
     for (std::size_t i = 0; i < kTrackedStatCount; ++i) {
         if (r.HasStat(i)) s.latestStats[TrackedStatName(i)] = r.stats[i];
     }
-    static const std::string kTargetBitrateName = "targetBitrate";
+    static const std::string& kTargetBitrateName = *new std::string("targetBitrate");
     if (r.Has(ReportFact::TargetBitrate)) s.latestStats[kTargetBitrateName] = r.Text(ReportFact::TargetBitrate);
     const std::string* codecNames[] = {&TrackedStatName(kMimeType), &TrackedStatName(kClockRate),
                                        &TrackedStatName(kSdpFmtpLine)};
@@ -583,9 +558,11 @@ void StoreFacts(const StatsReportFacts& r, SqmSessionState& s, SqmIceInfo& ice, 
 }  // namespace
 
 const std::string& TrackedStatName(std::size_t index) {
-    static const auto names = [] {
-        std::array<std::string, kTrackedStatCount> all;
-        for (std::size_t i = 0; i < kTrackedStatCount; ++i) all[i] = std::string(kMemberNames[i]);
+    // Never destroyed, as no function-local static that owns memory is: a
+    // host thread may still call in while the process exits.
+    static const auto& names = *[] {
+        auto* all = new std::array<std::string, kTrackedStatCount>();
+        for (std::size_t i = 0; i < kTrackedStatCount; ++i) (*all)[i] = std::string(kMemberNames[i]);
         return all;
     }();
     return names[index];
@@ -597,7 +574,7 @@ int TrackedStatIndex(std::string_view name) {
 }
 
 const std::string& StatsReportFacts::Text(ReportFact f) const {
-    static const std::string kNone;
+    static const std::string& kNone = *new std::string();
     return Has(f) ? facts[static_cast<std::size_t>(f)] : kNone;
 }
 
@@ -629,24 +606,9 @@ void SQM::PushWebRTCStatsReport(const char* playerId, const char* statsJson) {
         SqmSessionState& s = impl->session;
         if (playerId != nullptr && playerId[0] != '\0') s.peerId = playerId;
 
-        if (facts.hasStats) {
-            try {
-                StoreFacts(facts, s, impl->ice, impl->iceKnown);
-            } catch (const std::exception&) {
-                LogWarn(kUnreadable);
-            }
-        }
-
-        try {
-            start = BuildStartStreaming(settings);
-        } catch (const std::exception& e) {
-            LogError(std::string("[TesselSDK::SQM] START_STREAMING not built: ") + e.what());
-        }
-        try {
-            during = BuildDuringBatch(settings, now);
-        } catch (const std::exception& e) {
-            LogError(std::string("[TesselSDK::SQM] DURING_STREAMING not built: ") + e.what());
-        }
+        if (facts.hasStats) StoreFacts(facts, s, impl->ice, impl->iceKnown);
+        start = BuildStartStreaming(settings);
+        during = BuildDuringBatch(settings, now);
     }
     SendPending(start, during);
 }

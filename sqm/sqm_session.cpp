@@ -4,6 +4,7 @@
 #include <deque>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
@@ -22,7 +23,7 @@ long long WholeSeconds(SteadyTime from, SteadyTime to) {
 // they are, without being parsed again.
 std::string RecordWithSamples(const nlohmann::ordered_json& record, const std::deque<std::string>& samples) {
     const std::string text = CompactJsonText(record);
-    static const std::string kTail = "[]}}";
+    constexpr std::string_view kTail = "[]}}";
     std::size_t size = text.size();
     for (const std::string& sample : samples) size += sample.size() + 1;
     std::string out;
@@ -32,7 +33,7 @@ std::string RecordWithSamples(const nlohmann::ordered_json& record, const std::d
         if (i > 0) out += ',';
         out += samples[i];
     }
-    out.append(kTail, 1, std::string::npos);
+    out.append(kTail.substr(1));
     return out;
 }
 

@@ -31,6 +31,10 @@ Json IntOrNull(const std::string& text) {
     return Json(value);
 }
 
+// The low 32 bits of `value` as a signed number: a value beyond 32 bits wraps
+// rather than saturates, as the record has always carried it.
+std::int32_t WrapToInt32(long long value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
+
 }  // namespace
 
 SQM::Json SQM::BuildCodecInfo(const std::string& kind) const {
@@ -109,8 +113,7 @@ SqmPendingSend SQM::BuildStartStreaming(const SqmConfig& settings) {
     long long qpSum = 0;
     long long framesEncoded = 0;
     if (ReadStatInt64("qpSum", qpSum) && ReadStatInt64("framesEncoded", framesEncoded) && framesEncoded >= 1) {
-        const long long quotient = qpSum / framesEncoded;
-        qp = static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(quotient)));
+        qp = WrapToInt32(qpSum / framesEncoded);
     }
     Json streaming = Json::object();
     streaming["qp"] = std::move(qp);

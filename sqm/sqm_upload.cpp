@@ -2,14 +2,12 @@
 // retries of a failed post.
 #include <algorithm>
 #include <chrono>
-#include <exception>
 #include <optional>
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_gzip.h"
 #include "sqm/sqm_impl.h"
 #include "tesselsdk_endpoints.h"
-#include "util/json_parse.h"
 #include "util/json_text.h"
 #include "util/log_body.h"
 #include "util/text.h"
@@ -24,15 +22,6 @@ std::string LowerAscii(std::string text) {
     return text;
 }
 
-// Length of a leading "http://" or "https://" in any letter case; 0 when the
-// text does not begin with either.
-std::size_t SchemeLength(const std::string& api) {
-    for (const std::string scheme : {"http://", "https://"}) {
-        if (LowerAscii(api.substr(0, scheme.size())) == scheme) return scheme.size();
-    }
-    return 0;
-}
-
 }  // namespace
 
 std::string MetricsUrl(const std::string& api) {
@@ -40,7 +29,7 @@ std::string MetricsUrl(const std::string& api) {
     std::string host = api;
     while (!host.empty() && host.back() == '/') host.pop_back();
     // A value that already names its scheme keeps it, written in lower case.
-    const std::size_t scheme = SchemeLength(host);
+    const std::size_t scheme = HttpSchemeLength(host);
     if (scheme == 0) return "https://" + host + "/v1.0/metrics";
     return LowerAscii(host.substr(0, scheme)) + host.substr(scheme) + "/v1.0/metrics";
 }
@@ -72,49 +61,38 @@ void SQM::SendPending(const SqmPendingSend& start, const SqmPendingSend& during)
 void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeaders& headers, int attempt,
                       std::function<void()> onSuccess) {
     const std::string recordName = name != nullptr ? name : "UNKNOWN";
-    try {
-        if (attempt == 0) {
-            try {
-                const std::string pretty = CompactJsonText(ParseOutsideJson(body));
-                LogInfo("[TesselSDK::SQM] " + recordName + " payload:\n" + pretty);
-            } catch (const std::exception&) {
-                LogInfo("[TesselSDK::SQM] " + recordName + " payload (raw):\n" + body);
-            }
-        }
-        if (!impl->providers.httpPostFn) return;
-        // Compressed once; the retries post the same bytes. A body that
-        // cannot be compressed is not sent at all.
-        std::optional<std::string> gzipped = impl->compress(body);
-        if (!gzipped) {
-            LogError("[TesselSDK::SQM] " + recordName + " not sent: gzip compression failed.");
-            return;
-        }
-        PostGzipped(recordName, std::make_shared<const std::string>(std::move(*gzipped)), headers, attempt,
-                    std::move(onSuccess));
-    } catch (const std::exception& e) {
-        LogError("[TesselSDK::SQM] " + recordName + " post failed: " + e.what());
+    if (attempt == 0) {
+        const Json parsed = Json::parse(body, nullptr, false);
+        if (parsed.is_discarded())
+            LogInfo("[TesselSDK::SQM] " + recordName + " payload (raw):\n" + body);
+        else
+            LogInfo("[TesselSDK::SQM] " + recordName + " payload:\n" + CompactJsonText(parsed));
     }
+    if (!impl->providers.httpPostFn) return;
+    // Compressed once; the retries post the same bytes. A body that cannot be
+    // compressed is not sent at all.
+    std::optional<std::string> gzipped = impl->compress(body);
+    if (!gzipped) {
+        LogError("[TesselSDK::SQM] " + recordName + " not sent: gzip compression failed.");
+        return;
+    }
+    PostGzipped(recordName, std::make_shared<const std::string>(std::move(*gzipped)), headers, attempt,
+                std::move(onSuccess));
 }
 
 void SQM::PostGzipped(const std::string& name, std::shared_ptr<const std::string> gzipped, const HttpHeaders& headers,
                       int attempt, std::function<void()> onSuccess) {
-    try {
-        std::string api;
-        {
-            std::lock_guard<std::mutex> lock(impl->configMutex);
-            api = impl->config.api;
-        }
-        const std::string url = MetricsUrl(api);
-        if (!impl->providers.httpPostFn) return;
-
-        HttpCompletion completion = [this, name, gzipped, headers, attempt, onSuccess](int status,
-                                                                                      const std::string& response) {
-            OnMetricsResponse(name, gzipped, headers, attempt, onSuccess, status, response);
-        };
-        impl->providers.httpPostFn(url, *gzipped, headers, completion);
-    } catch (const std::exception& e) {
-        LogError("[TesselSDK::SQM] " + name + " post failed: " + e.what());
+    if (!impl->providers.httpPostFn) return;
+    std::string api;
+    {
+        std::lock_guard<std::mutex> lock(impl->configMutex);
+        api = impl->config.api;
     }
+    HttpCompletion completion = [this, name, gzipped, headers, attempt, onSuccess](int status,
+                                                                                  const std::string& response) {
+        OnMetricsResponse(name, gzipped, headers, attempt, onSuccess, status, response);
+    };
+    impl->providers.httpPostFn(MetricsUrl(api), *gzipped, headers, completion);
 }
 
 void SQM::OnMetricsResponse(const std::string& name, const std::shared_ptr<const std::string>& gzipped,

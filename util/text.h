@@ -1,7 +1,9 @@
 // Text helpers shared by the SDK core. Stateless, safe from any thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace TesselSDK {
 
@@ -9,6 +11,16 @@ namespace TesselSDK {
 // Ill-formed input (a lone surrogate, a value beyond U+10FFFF) becomes U+FFFD.
 // The text ends at its first NUL.
 std::string WideToUtf8(const wchar_t* text);
+
+// The UTF-8 sequence at text[pos] (pos < text.size()): its length in bytes,
+// with the code point in `cp`; 0 when it is malformed (an overlong form, a
+// surrogate, a value beyond U+10FFFF, or cut short).
+std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& cp);
+bool IsValidUtf8(std::string_view text);
+
+// Length of a leading "http://" or "https://" in any letter case; 0 when the
+// text begins with neither.
+std::size_t HttpSchemeLength(std::string_view url);
 
 // RFC 4648 Base64 with padding, every byte encoded (embedded NULs included).
 std::string Base64Encode(const std::string& bytes);

@@ -4,6 +4,15 @@
  * Plain C; compiles as C and as C++. Every text is a NUL-terminated narrow
  * string (UTF-8 where the library builds it). Callbacks run on the thread of
  * the call that triggers them, before that call returns.
+ *
+ * Threads: any function may be called from any thread, and calls on one
+ * handle may run at the same time, with two exceptions. TesselSDK_Initialize
+ * destroys the handle's previous object and TesselSDK_Destroy destroys the
+ * handle itself, so while either runs on a handle the host must not be in,
+ * or start, any other call on that handle on another thread (a call already
+ * inside the old object would use it after it is freed). After
+ * TesselSDK_Destroy the handle must not be used at all. TesselSDK_InitLogger
+ * and TesselSDK_Log take no handle and may be called at any time.
  */
 #ifndef TESSELSDK_H
 #define TESSELSDK_H
