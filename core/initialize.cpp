@@ -1,3 +1,4 @@
+#include <exception>
 #include <string>
 
 #include "core/cdn_environments.h"
@@ -78,16 +79,30 @@ void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
     Log(kLogDebug, "CDN Response (" + std::to_string(body.size()) + " bytes): " + BodyForLog(body));
 
     const std::string gameId = GetEnvVar("game_id");
-    // The parse keeps whatever it could read; what is missing is judged below.
-    config = ParseCdnConfig(body, gameId);
-    collector.SetConfig(config.sqm);
-    if (config.sentryEnable) SentryAddBreadcrumb("CDN configuration loaded", "config");
-    const SqmConfig& sqm = config.sqm;
-    Log(kLogInfo, "SQM virivizar_sqm: collect=" + std::to_string(sqm.metric_collect_interval_s) +
-                      "s delay_start=" + std::to_string(sqm.start_streaming_push_delay_s) +
-                      "s during_push=" + std::to_string(sqm.during_streaming_push_interval_s) +
-                      "s sqm_enabled=" + (sqm.enabled ? "true" : "false") +
-                      " metrics_api=" + (sqm.api.empty() ? std::string("(none)") : sqm.api));
+    // The handler of the configuration's parse: the parse keeps whatever it
+    // could read, so what reaches it is a failure of the steps around it.
+    try {
+        config = ParseCdnConfig(body, gameId);
+        collector.SetConfig(config.sqm);
+        if (config.sentryEnable) SentryAddBreadcrumb("CDN configuration loaded", "config");
+        const SqmConfig& sqm = config.sqm;
+        Log(kLogInfo, "SQM virivizar_sqm: collect=" + std::to_string(sqm.metric_collect_interval_s) +
+                          "s delay_start=" + std::to_string(sqm.start_streaming_push_delay_s) +
+                          "s during_push=" + std::to_string(sqm.during_streaming_push_interval_s) +
+                          "s sqm_enabled=" + (sqm.enabled ? "true" : "false") +
+                          " metrics_api=" + (sqm.api.empty() ? std::string("(none)") : sqm.api));
+    } catch (const std::exception& e) {
+        Log(kLogError, std::string("CDN parsing exception: ") + e.what());
+        if (config.sentryEnable) SentryCaptureException("CDN_Parse_Exception", e.what());
+        Report(onInitialized, false);
+        return;
+    } catch (...) {
+        Log(kLogError, "Unknown CDN parsing error");
+        if (config.sentryEnable)
+            SentryCaptureException("CDN_Parse_Unknown", "Unknown exception during CDN config parsing");
+        Report(onInitialized, false);
+        return;
+    }
 
     if (config.webSocketUrl.empty()) {
         Fail("Failed to parse WebSocket URL from CDN config", config.sentryEnable, onInitialized);
