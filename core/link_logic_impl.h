@@ -3,23 +3,25 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/cdn_config.h"
 #include "core/telemetry_event.h"
 #include "sqm/sqm.h"
 #include "tesselsdk/link_logic.h"
-#include "util/cancel.h"
+#include "util/worker_thread.h"
 
 namespace TesselSDK {
+
+// Most events the telemetry queue holds; a new event beyond it pushes out the oldest.
+constexpr std::size_t kTelemetryQueueLimit = 1000;
+// How long a stopping telemetry worker goes on sending what is queued.
+constexpr std::chrono::milliseconds kTelemetryDrainLimit{2000};
 
 class LinkLogicImpl final : public LinkLogic {
 public:
@@ -73,8 +75,8 @@ private:
     void EnqueueTelemetryEvent(TelemetryEvent&& event);
     void StartTelemetryWorker();
     void StopTelemetryWorker();
-    void TelemetryWorkerLoop();
-    void RunTelemetryWorker();
+    // The worker's round: posts what is queued, oldest first.
+    bool SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last);
     // limitMs caps each of the post's timeouts (a stopping worker's time left).
     void SendTelemetryEvent(const TelemetryEvent& event, int limitMs);
 
@@ -84,13 +86,9 @@ private:
     CdnConfig config;
     int geType = 0;
     SQM collector;
-    std::thread telemetryThread;
-    std::mutex queueMutex;
-    std::condition_variable queueCv;
-    std::deque<TelemetryEvent> telemetryQueue;
-    // Set (under queueMutex) by the first stop: later events are dropped and
-    // a later stop returns at once.
-    bool workerStopping = false;
+    // Guarded by the worker's lock; the worker counts the drops of the
+    // burst in progress, which lasts until it has caught up with the queue.
+    BoundedQueue<TelemetryEvent> telemetryQueue{kTelemetryQueueLimit, Overflow::DropOldest};
     // The telemetry locale, read and written by the worker only. The platform
     // is asked for it until it names a locale other than this default.
     std::string language = "en-US";
@@ -100,20 +98,8 @@ private:
     // Set by Shutdown when it empties the host callbacks; outcomes of a TURN
     // request then in progress no longer reach OnConnectionReady.
     std::shared_ptr<std::atomic<bool>> hostCallbacksCleared = std::make_shared<std::atomic<bool>>(false);
-    // Telemetry bounds (guarded by queueMutex): the drop burst in progress
-    // and the moment a stopping worker gives up on what is still queued.
-    bool telemetryDropBurst = false;
-    std::chrono::steady_clock::time_point telemetryDrainDeadline;
-    // Set (under queueMutex) when the worker has ended; the stop waits for it
-    // until the drain deadline, then cancels the post in flight.
-    bool telemetryWorkerDone = false;
-    std::condition_variable telemetryDoneCv;
-    CancelToken telemetryCancel;
+    // Declared last: it stops (and ends its rounds) before the members they use go.
+    WorkerThread telemetryWorker;
 };
-
-// Most events the telemetry queue holds; a new event beyond it pushes out the oldest.
-constexpr std::size_t kTelemetryQueueLimit = 1000;
-// How long a stopping telemetry worker goes on sending what is queued.
-constexpr std::chrono::milliseconds kTelemetryDrainLimit{2000};
 
 }  // namespace TesselSDK

@@ -51,22 +51,19 @@ void LinkLogicImpl::EnqueueTelemetryEvent(TelemetryEvent&& event) {
     bool accepted = false;
     bool burstBegins = false;
     {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        accepted = !workerStopping;
-        if (accepted) {
-            if (telemetryQueue.size() >= kTelemetryQueueLimit) {
-                telemetryQueue.pop_front();
-                burstBegins = !telemetryDropBurst;
-                telemetryDropBurst = true;
-            }
-            telemetryQueue.push_back(std::move(event));
+        std::lock_guard<std::mutex> lock(telemetryWorker.Mutex());
+        accepted = telemetryWorker.RunningLocked();
+        if (accepted && !telemetryQueue.Push(std::move(event))) {
+            burstBegins = telemetryWorker.DroppedLocked() == 0;
+            telemetryWorker.CountDroppedLocked();
         }
+        if (accepted) telemetryWorker.WakeLocked();
     }
     if (!accepted) {
         LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry worker not running, drop event");
         return;
     }
-    queueCv.notify_one();
+    telemetryWorker.Notify();
     if (burstBegins) {
         LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry queue full (" + std::to_string(kTelemetryQueueLimit) +
                                  " events), dropping the oldest events");
@@ -76,90 +73,49 @@ void LinkLogicImpl::EnqueueTelemetryEvent(TelemetryEvent&& event) {
 void LinkLogicImpl::StartTelemetryWorker() {
     // The worker may outlive the host's unload request; keep its code mapped.
     KeepModuleLoaded();
-    telemetryThread = std::thread(&LinkLogicImpl::TelemetryWorkerLoop, this);
+    WorkerThread::Options options;
+    options.name = "TesselSDK telemetry";
+    options.drainLimit = kTelemetryDrainLimit;  // the post in flight included
+    telemetryWorker.Start(options, [this](std::unique_lock<std::mutex>& lock, bool last) {
+        return SendQueuedTelemetry(lock, last);
+    });
 }
 
 void LinkLogicImpl::StopTelemetryWorker() {
-    // The thread is moved out under the lock, so of two concurrent callers
-    // (Shutdown and the destructor) only one joins; the other returns.
-    std::thread worker;
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        if (workerStopping) return;
-        workerStopping = true;
-        telemetryDrainDeadline = std::chrono::steady_clock::now() + kTelemetryDrainLimit;
-        worker = std::move(telemetryThread);
-    }
-    queueCv.notify_all();
-    if (!worker.joinable()) {
-        // Never started: nothing to wait for.
-    } else if (worker.get_id() != std::this_thread::get_id()) {
-        // The drain ends at its deadline, the post in flight included.
-        std::unique_lock<std::mutex> lock(queueMutex);
-        if (!telemetryDoneCv.wait_until(lock, telemetryDrainDeadline, [this] { return telemetryWorkerDone; })) {
-            lock.unlock();
-            telemetryCancel.Cancel();
-        } else {
-            lock.unlock();
-        }
-        worker.join();
-    } else {
-        worker.detach();
-    }
-    std::deque<TelemetryEvent> leftover;
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        leftover.swap(telemetryQueue);
-    }
+    telemetryWorker.Stop();
+    std::lock_guard<std::mutex> lock(telemetryWorker.Mutex());
+    telemetryQueue.Clear();
 }
 
-void LinkLogicImpl::TelemetryWorkerLoop() {
-    try {
-        const CancelScope scope(&telemetryCancel);
-        RunTelemetryWorker();
-    } catch (...) {
-        // Nothing may leave the thread; the queue stays for StopTelemetryWorker to clear.
-    }
-    {
-        std::lock_guard<std::mutex> lock(queueMutex);
-        telemetryWorkerDone = true;
-    }
-    telemetryDoneCv.notify_all();
-}
-
-void LinkLogicImpl::RunTelemetryWorker() {
-    for (;;) {
-        TelemetryEvent event;
-        std::size_t abandoned = 0;
+bool LinkLogicImpl::SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last) {
+    while (!telemetryQueue.Empty()) {
+        // A stop may begin while a post is in flight.
+        const bool stopping = last || !telemetryWorker.RunningLocked();
         int limitMs = kReceiveTimeoutMs;
-        {
-            std::unique_lock<std::mutex> lock(queueMutex);
-            queueCv.wait(lock, [this] { return workerStopping || !telemetryQueue.empty(); });
-            if (workerStopping && telemetryQueue.empty()) return;
+        if (stopping) {
+            const auto deadline = telemetryWorker.DrainDeadlineLocked();
             const auto now = std::chrono::steady_clock::now();
-            if (workerStopping && now >= telemetryDrainDeadline) {
-                abandoned = telemetryQueue.size();
-                telemetryQueue.clear();
-            } else {
-                if (workerStopping) {
-                    // A post begun while draining ends by the deadline.
-                    const auto left =
-                        std::chrono::duration_cast<std::chrono::milliseconds>(telemetryDrainDeadline - now).count();
-                    if (left < limitMs) limitMs = static_cast<int>(left) + 1;
-                }
-                event = std::move(telemetryQueue.front());
-                telemetryQueue.pop_front();
-                // A drop burst lasts until the worker has caught up with the queue.
-                if (telemetryQueue.empty()) telemetryDropBurst = false;
+            if (now >= deadline) {
+                const std::size_t abandoned = telemetryQueue.Size();
+                telemetryQueue.Clear();
+                lock.unlock();
+                LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped " +
+                                         std::to_string(abandoned) + " queued events");
+                lock.lock();
+                return false;
             }
+            // A post begun while draining ends by the deadline.
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            if (left < limitMs) limitMs = static_cast<int>(left) + 1;
         }
-        if (abandoned > 0) {
-            LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped " +
-                                     std::to_string(abandoned) + " queued events");
-            return;
-        }
+        const TelemetryEvent event = telemetryQueue.Pop();
+        // A drop burst lasts until the worker has caught up with the queue.
+        if (telemetryQueue.Empty()) telemetryWorker.TakeDroppedLocked();
+        lock.unlock();
         SendTelemetryEvent(event, limitMs);
+        lock.lock();
     }
+    return true;
 }
 
 void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event, int limitMs) {

@@ -7,13 +7,13 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include "log/env.h"
 #include "log/log_paths.h"
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
+#include "util/worker_thread.h"
 
 namespace TesselSDK {
 namespace {
@@ -192,22 +192,19 @@ private:
 // What a log call touches comes first, in as few cache lines as can be: a
 // call at a game's pace finds them cold.
 struct alignas(64) Logger::State {
-    std::atomic<bool> running{false};
-    // Leaf lock: guards everything below but `running`, which changes only
-    // while it is held.
-    std::mutex queueMutex;
+    // Guarded by the writer's lock (`writer.Mutex()`), a leaf lock.
     Pending queue;
     bool wakeSent = false;      // the queue passed its wake mark since the writer took it
     bool fileUnusable = false;  // the writer's last open of the file failed
     bool writerBehind = false;  // a caller gave up waiting for the writer to take a full queue
-    std::size_t dropped = 0;    // lines refused since the writer last took the queue
-    std::condition_variable wake;  // the writer waits here
+    // Its lock guards the above; it counts the lines refused since it last
+    // took the queue.
+    WorkerThread writer;
     std::condition_variable room;  // callers facing a full queue wait here
 
-    // Serialises Init and Stop (and guards `path` and `writer`). Never taken
-    // by Log or the writer, and never taken while `queueMutex` is held.
+    // Serialises Init and Stop (and guards `path`). Never taken by Log or the
+    // writer, and never taken while the writer's lock is held.
     std::mutex controlMutex;
-    std::thread writer;
     std::string path;
 
     // With the lock held and the queue full: while the writer works, waits
@@ -216,16 +213,25 @@ struct alignas(64) Logger::State {
         if (fileUnusable || writerBehind) return false;
         if (!wakeSent) {
             wakeSent = true;
-            wake.notify_one();
+            writer.WakeLocked();
+            writer.Notify();
         }
         room.wait_for(lock, kMaxCallerWait, [&] {
-            return !running.load(std::memory_order_relaxed) || fileUnusable || queue.HasRoomFor(length);
+            return !writer.RunningLocked() || fileUnusable || queue.HasRoomFor(length);
         });
-        if (!running.load(std::memory_order_relaxed)) return false;
+        if (!writer.RunningLocked()) return false;
         if (queue.HasRoomFor(length)) return true;
         if (!fileUnusable) writerBehind = true;
         return false;
     }
+
+    // The writer's buffers, kept from round to round.
+    struct Buffers {
+        LineFormatter formatter;
+        Pending batch;
+        std::string chunk;
+    };
+    bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& file, Buffers& buffers);
 };
 
 Logger::Logger() : state_(new State()) {}
@@ -245,8 +251,7 @@ void Logger::Init() {
     State& s = *state_;
     try {
         std::lock_guard<std::mutex> control(s.controlMutex);
-        if (s.running.load()) return;
-        if (s.writer.joinable()) s.writer.join();  // a writer that failed to be joined earlier
+        if (s.writer.Running()) return;
 
         const std::string path = BuildLogFilePath();
         s.path = path;
@@ -259,20 +264,19 @@ void Logger::Init() {
         // The writer may outlive the host's use of the library.
         KeepModuleLoaded();
         {
-            std::lock_guard<std::mutex> lock(s.queueMutex);
+            std::lock_guard<std::mutex> lock(s.writer.Mutex());
             s.queue.Clear();
             s.wakeSent = false;
             s.fileUnusable = !opened;
             s.writerBehind = false;
-            s.dropped = 0;
-            s.running.store(true);
         }
-        try {
-            s.writer = std::thread([this, path] { WriterLoop(path); });
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(s.queueMutex);
-            s.running.store(false);
-        }
+        WorkerThread::Options options;
+        options.name = "TesselSDK log";
+        options.period = kWriterPeriod;
+        s.writer.Start(options, [&s, path, buffers = State::Buffers()](std::unique_lock<std::mutex>& lock,
+                                                                       bool last) mutable {
+            return s.WriteRound(lock, last, path, buffers);
+        });
     } catch (...) {
         // Logging is best effort; nothing may reach the caller.
     }
@@ -282,111 +286,95 @@ void Logger::Stop() {
     State& s = *state_;
     try {
         std::lock_guard<std::mutex> control(s.controlMutex);
-        if (!s.running.load()) return;
-        {
-            // Cleared under the queue lock: the writer cannot miss the wake-up,
-            // and no line is queued after its final drain.
-            std::lock_guard<std::mutex> lock(s.queueMutex);
-            s.running.store(false);
-        }
-        s.wake.notify_all();
-        s.room.notify_all();
-        if (s.writer.joinable()) s.writer.join();
+        s.writer.Stop();
     } catch (...) {
     }
 }
 
 void Logger::Log(int level, std::string_view message) {
     State& s = *state_;
-    if (!s.running.load(std::memory_order_acquire)) return;
+    if (!s.writer.Running()) return;
     try {
         const long long epochMs = NowEpochMs();
         bool wakeWriter = false;
         {
-            std::unique_lock<std::mutex> lock(s.queueMutex);
-            if (!s.running.load(std::memory_order_relaxed)) return;
+            std::unique_lock<std::mutex> lock(s.writer.Mutex());
+            if (!s.writer.RunningLocked()) return;
             if (!s.queue.HasRoomFor(message.size()) && !s.WaitForRoom(lock, message.size())) {
-                if (s.running.load(std::memory_order_relaxed)) ++s.dropped;
+                if (s.writer.RunningLocked()) s.writer.CountDroppedLocked();
                 return;
             }
             s.queue.Append(epochMs, level, message);
             // The writer wakes on its own period; a filling queue wakes it
-            // once, early.
-            if (!s.wakeSent && s.queue.PastWakeMark()) wakeWriter = s.wakeSent = true;
+            // once, early (not while the file cannot be opened: that is
+            // retried once a period).
+            if (!s.wakeSent && s.queue.PastWakeMark()) {
+                s.wakeSent = true;
+                if (!s.fileUnusable) {
+                    s.writer.WakeLocked();
+                    wakeWriter = true;
+                }
+            }
         }
-        if (wakeWriter) s.wake.notify_one();
+        if (wakeWriter) s.writer.Notify();
     } catch (...) {
     }
 }
 
-bool Logger::IsRunning() const { return state_->running.load(); }
+bool Logger::IsRunning() const { return state_->writer.Running(); }
 
 std::string Logger::CurrentLogFilePath() const {
     std::lock_guard<std::mutex> control(state_->controlMutex);
     return state_->path;
 }
 
-void Logger::WriterLoop(const std::string& path) {
-    State& s = *state_;
-    try {
-        LineFormatter formatter;
-        Pending batch;
-        std::string chunk;
-        std::unique_lock<std::mutex> lock(s.queueMutex);
-        for (;;) {
-            // Woken early only by a filling queue (not while the file cannot
-            // be opened: that is retried once a period) and by Stop.
-            s.wake.wait_for(lock, kWriterPeriod,
-                            [&s] { return (s.wakeSent && !s.fileUnusable) || !s.running.load(); });
-            // Once stopped, no line can be queued any more: this round writes
-            // what is left, with one more try to open the file, and ends.
-            const bool last = !s.running.load();
-            if (!s.queue.Empty() || s.dropped > 0) {
-                // Open first, take the lines after: a file that cannot be
-                // opened loses no line; they wait (capped) for the next try.
-                lock.unlock();
-                LogFile file{OpenLogFileForAppend(path)};
-                lock.lock();
-                if (file) {
-                    batch.Swap(s.queue);
-                    const std::size_t dropped = s.dropped;
-                    s.dropped = 0;
-                    s.wakeSent = false;
-                    s.fileUnusable = false;
-                    s.writerBehind = false;
-                    lock.unlock();
-                    s.room.notify_all();
-                    const auto put = [&](long long epochMs, int level, std::string_view message) {
-                        formatter.Line(chunk, epochMs, level, message);
-                        chunk.push_back('\n');
-                        if (chunk.size() < kWriteChunk) return;
-                        std::fwrite(chunk.data(), 1, chunk.size(), file.get());
-                        chunk.clear();
-                    };
-                    batch.ForEach([&](const Pending::Header& header, std::string_view message) {
-                        put(header.epochMs, header.level, message);
-                    });
-                    if (dropped > 0) put(NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
-                    std::fwrite(chunk.data(), 1, chunk.size(), file.get());
-                    chunk.clear();
-                    if (chunk.capacity() > 2 * kWriteChunk) std::string().swap(chunk);  // after a huge line
-                    file.reset();
-                    batch.Clear();
-                    lock.lock();
-                } else if (last) {
-                    // The final drain cannot write them: they are lost.
-                    s.queue.Clear();
-                    s.dropped = 0;
-                } else {
-                    s.fileUnusable = true;
-                    s.room.notify_all();
-                }
-            }
-            if (last) return;
+bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& file,
+                               Buffers& buffers) {
+    // Once stopped, no line can be queued any more: this round writes what is
+    // left, with one more try to open the file.
+    if (last) room.notify_all();
+    if (queue.Empty() && writer.DroppedLocked() == 0) return true;
+    // Open first, take the lines after: a file that cannot be opened loses no
+    // line; they wait (capped) for the next try.
+    lock.unlock();
+    LogFile out{OpenLogFileForAppend(file)};
+    lock.lock();
+    if (!out) {
+        if (last) {
+            // The final drain cannot write them: they are lost.
+            queue.Clear();
+            writer.TakeDroppedLocked();
+        } else {
+            fileUnusable = true;
+            room.notify_all();
         }
-    } catch (...) {
-        // Nothing may leave the thread.
+        return true;
     }
+    buffers.batch.Swap(queue);
+    const std::size_t dropped = writer.TakeDroppedLocked();
+    wakeSent = false;
+    fileUnusable = false;
+    writerBehind = false;
+    lock.unlock();
+    room.notify_all();
+    std::string& chunk = buffers.chunk;
+    const auto put = [&](long long epochMs, int level, std::string_view message) {
+        buffers.formatter.Line(chunk, epochMs, level, message);
+        chunk.push_back('\n');
+        if (chunk.size() < kWriteChunk) return;
+        std::fwrite(chunk.data(), 1, chunk.size(), out.get());
+        chunk.clear();
+    };
+    buffers.batch.ForEach(
+        [&](const Pending::Header& header, std::string_view message) { put(header.epochMs, header.level, message); });
+    if (dropped > 0) put(NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
+    std::fwrite(chunk.data(), 1, chunk.size(), out.get());
+    chunk.clear();
+    if (chunk.capacity() > 2 * kWriteChunk) std::string().swap(chunk);  // after a huge line
+    out.reset();
+    buffers.batch.Clear();
+    lock.lock();
+    return true;
 }
 
 std::string Logger::FormatLineAt(int level, const std::string& message, const std::tm& local, int millis) {

@@ -57,7 +57,6 @@ private:
     ~Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
-    void WriterLoop(const std::string& path);
     struct State;
     State* state_;
 };

@@ -1,17 +1,18 @@
-// Delayed retries of the metrics upload, each on a thread of its own. The
-// pool owns every thread it starts: stopping it wakes the sleeping ones
-// (which then do nothing) and waits for all of them, so no retry can run
-// after its collector is gone.
+// Delayed retries of the metrics upload, each on a worker thread of its own:
+// a retry's transfer may hang until its timeouts, and must not hold back the
+// others. The pool owns every thread it starts: stopping it wakes the
+// sleeping ones (which then do nothing), cancels the transfers of running
+// ones and waits for all of them, so no retry can run after its collector is
+// gone.
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <list>
+#include <memory>
 #include <mutex>
-#include <thread>
 
-#include "util/cancel.h"
+#include "util/worker_thread.h"
 
 namespace TesselSDK {
 
@@ -25,7 +26,7 @@ public:
     SqmRetryPool& operator=(const SqmRetryPool&) = delete;
 
     // Runs task on a new thread once delay has passed, unless the pool is
-    // stopped first. The task must not throw.
+    // stopped first.
     ScheduleResult Schedule(std::chrono::milliseconds delay, std::function<void()> task);
 
     // Wakes every sleeping retry (it then exits without running its task),
@@ -37,18 +38,9 @@ public:
     int Running() const;
 
 private:
-    struct Worker {
-        std::thread thread;
-        bool done = false;
-    };
-    void Run(std::list<Worker>::iterator self, std::chrono::milliseconds delay, const std::function<void()>& task);
-
     mutable std::mutex mutex_;
-    std::condition_variable wake_;
     bool stopping_ = false;
-    std::list<Worker> workers_;
-    // The current cancel token of every task (util/cancel.h).
-    CancelToken cancel_;
+    std::list<std::unique_ptr<WorkerThread>> workers_;
 };
 
 }  // namespace TesselSDK
