@@ -521,12 +521,25 @@ def run(args):
     env = dict(os.environ)
     env["TESSELSDK_TEST_SERVER"] = "http://127.0.0.1:%d" % port
     env["TESSELSDK_LOCAL_PORT"] = str(port)
+    # The program's output reaches ours through a pipe of this process, so
+    # processes it leaves behind (Wine's, holding the program's output open)
+    # do not hold the caller, who waits for our output to end.
     try:
-        proc = subprocess.Popen(program, env=env)
+        proc = subprocess.Popen(program, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     except OSError as err:
         print("service double: cannot run %s: %s" % (program[0], err.strerror or err), file=sys.stderr)
         server.shutdown()
         return 2
+
+    def copy_output():
+        fd = proc.stdout.fileno()
+        while True:
+            data = os.read(fd, 65536)
+            if not data:
+                return
+            os.write(1, data)
+    copier = threading.Thread(target=copy_output, name="program-output", daemon=True)
+    copier.start()
     # A stop request (CTest's timeout) reaches the program, then ends the run.
     def forward(signum, _frame):
         try:
@@ -536,6 +549,7 @@ def run(args):
     signal.signal(signal.SIGTERM, forward)
     signal.signal(signal.SIGINT, forward)
     code = proc.wait()
+    copier.join(2)
     server.shutdown()
     server.server_close()
     if log is not None:
