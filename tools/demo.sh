@@ -55,7 +55,7 @@ if [ "$platform" = windows ]; then "${run[@]}" wineboot --init > /dev/null 2>&1 
 # The demo identity: environment LIVE, a demo member and game, a signed-in user.
 export streaming_yn=y ENV=LIVE member_no=demo-member game_id=DEMO guid=demo-guid ref_session_id=demo-session
 export OMBREL_ACCESS_TOKEN=demo-access-token-0123456789 OMBREL_LANGUAGE=ko-KR OMBREL_NATION=KR
-export XDG_DATA_HOME=$dir/data
+export XDG_DATA_HOME=$dir/data TESSELSDK_LOCAL_PORT=$port
 export TESSELSDK_DEMO_STATS=$dir/webrtc-stats/sequence.jsonl
 [ -f "$TESSELSDK_DEMO_STATS" ] || TESSELSDK_DEMO_STATS=
 

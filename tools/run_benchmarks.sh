@@ -16,7 +16,7 @@ cmake --build "$dir" -j "${JOBS:-$(nproc)}" > "$dir/build.log" 2>&1 || { tail -3
 # The telemetry benchmark posts to the local service double.
 python3 "$root/tools/service_double.py" start --port "$port" --pidfile "$dir/double.pid"
 trap 'python3 "$root/tools/service_double.py" stop --pidfile "$dir/double.pid"' EXIT
-export XDG_DATA_HOME=$dir/data
+export XDG_DATA_HOME=$dir/data TESSELSDK_LOCAL_PORT=$port
 
 results=()
 for b in "$dir"/bin/bench_*; do

@@ -5,9 +5,11 @@
 #   asan     Linux build under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan     Linux build under ThreadSanitizer
 #   fuzz     libFuzzer targets (clang, ASan+UBSan), each for FUZZ_SECONDS (60)
-# Each lane has its own build folder under build/ and its own local service
-# double port (PORT_BASE + 0..4). LANES="linux windows" limits the run; JOBS
-# sets build parallelism.
+# Each lane has its own build folder under build/; every test program starts
+# a local service double of its own on a free port, so the lanes and their
+# tests run side by side. LANES="linux windows" limits the run; JOBS sets the
+# build parallelism and how many tests each lane runs at once (TEST_JOBS
+# overrides the latter).
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,8 +18,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-$(nproc)}
 lanes=${LANES:-"linux windows asan tsan fuzz"}
 fuzz_seconds=${FUZZ_SECONDS:-60}
-# Lanes use PORT_BASE+0..4 (two checkouts side by side need different bases).
-port_base=${PORT_BASE:-18480}
+test_jobs=${TEST_JOBS:-$jobs}
 build_root=${BUILD_ROOT:-$root/build}
 logs=$build_root/logs
 mkdir -p "$logs"
@@ -27,15 +28,12 @@ configure() {
   local common=(-S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELSDK_LOCAL_ENDPOINTS=ON)
   case $lane in
     # (the linux lane relies on the default: a build with tests uses the double)
-    linux)   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELSDK_LOCAL_PORT=$((port_base + 0)) \
-               -DTESSELSDK_BUILD_BENCH=ON ;;
-    windows) cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 1)) -DCMAKE_BUILD_TYPE=Release \
+    linux)   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSELSDK_BUILD_BENCH=ON ;;
+    windows) cmake "${common[@]}" -DCMAKE_BUILD_TYPE=Release \
                -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" ;;
-    asan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 2)) -DTESSELSDK_SANITIZE=address,undefined \
-               -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
-    tsan)    cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 3)) -DTESSELSDK_SANITIZE=thread \
-               -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
-    fuzz)    CC=clang CXX=clang++ cmake "${common[@]}" -DTESSELSDK_LOCAL_PORT=$((port_base + 4)) -DTESSELSDK_BUILD_FUZZ=ON \
+    asan)    cmake "${common[@]}" -DTESSELSDK_SANITIZE=address,undefined -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
+    tsan)    cmake "${common[@]}" -DTESSELSDK_SANITIZE=thread -DTESSELSDK_BUILD_EXAMPLES=OFF ;;
+    fuzz)    CC=clang CXX=clang++ cmake "${common[@]}" -DTESSELSDK_BUILD_FUZZ=ON \
                -DTESSELSDK_SANITIZE=address,undefined -DTESSELSDK_BUILD_TESTS=OFF -DTESSELSDK_BUILD_EXAMPLES=OFF \
                -DTESSELSDK_FUZZ_SECONDS="$fuzz_seconds" ;;
     *) echo "unknown lane $lane" >&2; return 1 ;;
@@ -53,7 +51,7 @@ for lane in $lanes; do
   fi
 done
 
-# The lanes' tests run side by side: each has its own service double port.
+# The lanes' tests run side by side, and so do each lane's test programs.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
@@ -63,11 +61,7 @@ for lane in $lanes; do
   [ -f "$build_root/$lane/CTestTestfile.cmake" ] || continue
   case " ${failed_lanes[*]-} " in *" $lane("*) continue ;; esac
   echo "== test $lane"
-  # One build's tests share its service double, so they run one after another;
-  # the fuzzers need none and run side by side.
-  parallel=1
-  [ "$lane" = fuzz ] && parallel=$jobs
-  (cd "$build_root/$lane" && ctest -j "$parallel" --output-on-failure --timeout 900 > "$logs/$lane-test.log" 2>&1) &
+  (cd "$build_root/$lane" && ctest -j "$test_jobs" --output-on-failure --timeout 900 > "$logs/$lane-test.log" 2>&1) &
   pids+=($!)
   run_lanes+=("$lane")
 done

@@ -25,7 +25,12 @@ Usage (service_double.py <command> --help for the options):
   service_double.py serve --port P [--port-file F] [--demo] [--quiet]
   service_double.py start --port P --pidfile F [--port-file F] [--log L] [--demo]
   service_double.py stop --pidfile F
+  service_double.py run [--demo] [--log L] -- PROGRAM [ARGS...]
 Port 0 lets the system choose a free port; it is written to the port file.
+run starts a double of its own on a free port, runs the program with
+TESSELSDK_TEST_SERVER (its URL) and TESSELSDK_LOCAL_PORT (its port) in the
+environment, stops the double and exits with the program's status (status 2,
+the reason on stderr, when the double cannot start).
 When the port cannot be bound (another process holds it), serve and start
 fail with exit status 2 and say so on stderr.
 """
@@ -492,6 +497,68 @@ def stop(args):
     return 0
 
 
+def run(args):
+    program = args.program[1:] if args.program[:1] == ["--"] else args.program
+    if not program:
+        print("service double: run needs a program to run", file=sys.stderr)
+        return 2
+    # The server runs in a thread of this process: it ends with it, whatever
+    # becomes of the program.
+    global STATE
+    ThreadingHTTPServer.daemon_threads = True
+    try:
+        server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    except OSError as err:
+        print(bind_error(0, err), file=sys.stderr, flush=True)
+        return 2
+    port = server.server_address[1]
+    log = open(args.log, "w") if args.log else None
+    STATE = State(port, args.demo, log is None)
+    if log is not None:
+        sys.stdout = log
+    thread = threading.Thread(target=server.serve_forever, name="service-double", daemon=True)
+    thread.start()
+    env = dict(os.environ)
+    env["TESSELSDK_TEST_SERVER"] = "http://127.0.0.1:%d" % port
+    env["TESSELSDK_LOCAL_PORT"] = str(port)
+    # The program's output reaches ours through a pipe of this process, so
+    # processes it leaves behind (Wine's, holding the program's output open)
+    # do not hold the caller, who waits for our output to end.
+    try:
+        proc = subprocess.Popen(program, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    except OSError as err:
+        print("service double: cannot run %s: %s" % (program[0], err.strerror or err), file=sys.stderr)
+        server.shutdown()
+        return 2
+
+    def copy_output():
+        fd = proc.stdout.fileno()
+        while True:
+            data = os.read(fd, 65536)
+            if not data:
+                return
+            os.write(1, data)
+    copier = threading.Thread(target=copy_output, name="program-output", daemon=True)
+    copier.start()
+    # A stop request (CTest's timeout) reaches the program, then ends the run.
+    def forward(signum, _frame):
+        try:
+            proc.send_signal(signum)
+        except OSError:
+            pass
+    signal.signal(signal.SIGTERM, forward)
+    signal.signal(signal.SIGINT, forward)
+    code = proc.wait()
+    copier.join(2)
+    server.shutdown()
+    server.server_close()
+    if log is not None:
+        sys.stdout = sys.__stdout__
+        log.close()
+    # A program ended by a signal fails like one: 128 + its number.
+    return code if code >= 0 else 128 - code
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="cmd", required=True)
@@ -519,7 +586,16 @@ def main():
     p = sub.add_parser("stop", help="stop a double started with start",
                        description="Stops the double whose process id the pid file holds.")
     p.add_argument("--pidfile", required=True, help="the pid file given to start")
+    p = sub.add_parser("run", help="run a program against a double of its own",
+                       description="Starts a double on a free port, runs the program with TESSELSDK_TEST_SERVER "
+                                   "and TESSELSDK_LOCAL_PORT naming it, stops the double and exits with the "
+                                   "program's status (2 when the double cannot start).")
+    p.add_argument("--demo", action="store_true", help=demo_help)
+    p.add_argument("--log", help="file for the double's per-request printout; without it the double is quiet")
+    p.add_argument("program", nargs=argparse.REMAINDER, help="-- then the program and its arguments")
     args = parser.parse_args()
+    if args.cmd == "run":
+        return run(args)
     if args.cmd == "serve":
         return serve(args)
     if args.cmd == "start":
