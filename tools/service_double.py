@@ -17,7 +17,7 @@ Built-in endpoints for transport tests:
   /chunked/<n>     200 with n bytes sent in chunks
   /redirect/<code>?to=<target>   a redirect with that status
   /hang            accepts and never answers (until the client gives up)
-  /reset           sends headers and 1000 of 100000 body bytes, pauses 200 ms,
+  /reset           sends headers and 1000 of 100000 body bytes, pauses 1 s,
                    then resets the connection
   /slow/<ms>       sends the body in pieces, <ms> apart
 
@@ -302,7 +302,7 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "hang":
             return self.hang()
         if mode == "reset":
-            return self.reset_mid_body()
+            return self.reset_mid_body(1.0)
         body = route.get("body", "")
         if "body_b64" in route:
             body = base64.b64decode(route["body_b64"])
@@ -356,7 +356,7 @@ class Handler(BaseHTTPRequestHandler):
         if head == "hang":
             return self.hang()
         if head == "reset":
-            return self.reset_mid_body(0.2)
+            return self.reset_mid_body(1.0)
         if head == "slow" and len(parts) > 1:
             pause = int(parts[1]) / 1000.0
             self.send_response(200)
