@@ -30,37 +30,35 @@
 namespace TesselSDK {
 namespace {
 
-// One WinHTTP handle, closed when it goes out of scope. Declared in opening
-// order (session, connection), so they close in reverse.
-class WinHttpHandle {
+// A Win32 or WinHTTP handle, closed when it goes out of scope. WinHTTP
+// handles are declared in opening order (session, connection), so they close
+// in reverse.
+class ScopedHandle {
 public:
-    explicit WinHttpHandle(HINTERNET handle) : handle_(handle) {}
-    ~WinHttpHandle() {
-        if (handle_ != nullptr) WinHttpCloseHandle(handle_);
+    using Closer = BOOL(WINAPI*)(HANDLE);
+    ScopedHandle(HANDLE handle, Closer close) : handle_(handle), close_(close) {}
+    ~ScopedHandle() {
+        if (handle_ != nullptr) close_(handle_);
     }
-    WinHttpHandle(const WinHttpHandle&) = delete;
-    WinHttpHandle& operator=(const WinHttpHandle&) = delete;
-    HINTERNET get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    HINTERNET handle_;
-};
-
-// A Win32 event, closed when it goes out of scope.
-class Event {
-public:
-    explicit Event(bool manualReset) : handle_(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr)) {}
-    ~Event() {
-        if (handle_ != nullptr) CloseHandle(handle_);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
     HANDLE get() const { return handle_; }
     explicit operator bool() const { return handle_ != nullptr; }
 
 private:
     HANDLE handle_;
+    Closer close_;
+};
+
+class WinHttpHandle : public ScopedHandle {
+public:
+    explicit WinHttpHandle(HINTERNET handle) : ScopedHandle(handle, WinHttpCloseHandle) {}
+};
+
+class Event : public ScopedHandle {
+public:
+    explicit Event(bool manualReset)
+        : ScopedHandle(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr), CloseHandle) {}
 };
 
 std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
