@@ -45,10 +45,9 @@ public:
 
     // Read-only view for tests.
     const std::string& StreamerId() const { return streamerId; }
-    // The collector's provider table as the constructor fills it.
-    SqmCallbacks BuildProviderTable();
-
 private:
+    // The collector's provider table.
+    SqmCallbacks BuildProviderTable();
     // Initialisation.
     void OnCdnConfigResponse(int status, const std::string& body, const std::function<void(bool)>& onInitialized);
     // Player connection. The outcome goes to copies of the host's callbacks

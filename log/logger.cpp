@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -207,6 +208,11 @@ struct alignas(64) Logger::State {
     std::mutex controlMutex;
     std::string path;
 
+    // The optional line sink; `hasSink` lets a writing round skip the lock.
+    std::atomic<bool> hasSink{false};
+    std::mutex sinkMutex;
+    std::shared_ptr<const LineSink> sink;
+
     // With the lock held and the queue full: while the writer works, waits
     // for it to take the queue. False when the line is to be dropped.
     bool WaitForRoom(std::unique_lock<std::mutex>& lock, std::size_t length) {
@@ -357,9 +363,16 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     writerBehind = false;
     lock.unlock();
     room.notify_all();
+    std::shared_ptr<const LineSink> lineSink;
+    if (hasSink.load(std::memory_order_relaxed)) {
+        std::lock_guard<std::mutex> sinkLock(sinkMutex);
+        lineSink = sink;
+    }
     std::string& chunk = buffers.chunk;
     const auto put = [&](long long epochMs, int level, std::string_view message) {
+        const std::size_t start = chunk.size();
         buffers.formatter.Line(chunk, epochMs, level, message);
+        if (lineSink) (*lineSink)(std::string_view(chunk).substr(start));
         chunk.push_back('\n');
         if (chunk.size() < kWriteChunk) return;
         std::fwrite(chunk.data(), 1, chunk.size(), out.get());
@@ -377,18 +390,13 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     return true;
 }
 
-std::string Logger::FormatLineAt(int level, const std::string& message, const std::tm& local, int millis) {
-    char stamp[kStampCapacity];
-    const std::size_t length = FormatStampToSeconds(local, stamp);
-    std::string line;
-    ComposeLine(line, stamp, length, millis, level, message);
-    return line;
-}
-
-std::string Logger::FormatLine(int level, const std::string& message) {
-    std::string line;
-    LineFormatter().Line(line, NowEpochMs(), level, message);
-    return line;
+void Logger::SetLineSink(LineSink sink) {
+    State& s = *state_;
+    std::shared_ptr<const LineSink> next;
+    if (sink) next = std::make_shared<const LineSink>(std::move(sink));
+    std::lock_guard<std::mutex> lock(s.sinkMutex);
+    s.hasSink.store(next != nullptr, std::memory_order_relaxed);
+    s.sink = std::move(next);
 }
 
 std::string Logger::BuildLogFilePath() {

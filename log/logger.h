@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstddef>
-#include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,11 +42,13 @@ public:
     // Path of the file of the current (or last) start; empty before the first Init.
     std::string CurrentLogFilePath() const;
 
-    // "[YYYY-MM-DD HH:MM:SS.mmm] [LEVEL] message" in local time of now, with
-    // CR and LF of the message escaped as in the file.
-    static std::string FormatLine(int level, const std::string& message);
-    // The same for a given local time and milliseconds (0-999).
-    static std::string FormatLineAt(int level, const std::string& message, const std::tm& local, int millis);
+    // While set, also hands every line the writer writes to the file
+    // ("[YYYY-MM-DD HH:MM:SS.mmm] [LEVEL] message", without the line ending)
+    // to `sink`, on the writer's thread, in the file's order. An empty
+    // function removes it; a round already writing may still call the one
+    // it found. For tests: log calls cost the same with or without it.
+    using LineSink = std::function<void(std::string_view line)>;
+    void SetLineSink(LineSink sink);
     // "INFO", "WARN", "ERROR", "DEBUG"; any other level "INFO".
     static const char* LevelName(int level);
     // A new file path below the user's local data folder; creates its folders.

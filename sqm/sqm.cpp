@@ -28,10 +28,6 @@ void SQM::SetConfig(const SqmConfig& config) {
     impl->config = config;
 }
 
-const SqmConfig& SQM::GetConfig() const { return impl->config; }
-
-bool SQM::IsRelevantStatKey(const std::string& name) { return IsTrackedStatName(name); }
-
 void SQM::SetSteadyClockForTesting(std::function<std::chrono::steady_clock::time_point()> now) {
     if (now) impl->steadyNow = std::move(now);
 }

@@ -32,7 +32,6 @@ public:
     void SetHostCallbacks(SqmCallbacks callbacks, const std::string& clientVersion, int geType);
     void SetStreamerId(const std::string& streamerId);
     void SetConfig(const SqmConfig& config);
-    const SqmConfig& GetConfig() const;
 
     // Session operations (null texts are taken as "").
     void PushWebRTCStatsReport(const char* playerId, const char* statsJson);
@@ -40,8 +39,6 @@ public:
     void OnStreamingEnd(const char* playerId, const char* reserved);
     void MarkPlayerConnected();
     void ClearStartTimes();
-
-    static bool IsRelevantStatKey(const std::string& name);
 
     // Test seams: the steady clock of the session timers, and the time a
     // retry actually waits for its nominal back-off.

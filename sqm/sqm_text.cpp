@@ -65,6 +65,4 @@ bool TryParseInt32(const std::string& text, int& out) {
     return true;
 }
 
-bool IsTrackedStatName(const std::string& name) { return TrackedStatIndex(name) >= 0; }
-
 }  // namespace TesselSDK

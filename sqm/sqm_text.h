@@ -20,7 +20,4 @@ bool TryParseInt64(const std::string& text, long long& out);
 // the text or the value lies outside the int range.
 bool TryParseInt32(const std::string& text, int& out);
 
-// One of the 53 tracked statistic names (exact, case-sensitive).
-bool IsTrackedStatName(const std::string& name);
-
 }  // namespace TesselSDK

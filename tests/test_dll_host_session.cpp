@@ -222,6 +222,12 @@ TEST(HostSession, StreamingThroughTheClassInterfacePostsEveryRecord) {
         } else {
             actions.insert(record.value("action_type", ""));
             EXPECT_EQ("HOSTGAME", record.value("game_id", ""));
+            if (record.value("action_type", "") == "START_STREAMING") {
+                // The collector's bitrate provider answers the "AUTO" lookup.
+                const auto& streaming = record["action_data"]["streaming_metric"];
+                EXPECT_EQ(2000000, streaming.value("min_bitrate", 0));
+                EXPECT_EQ(8000000, streaming.value("max_bitrate", 0));
+            }
         }
     }
     EXPECT_EQ(1u, actions.count("START_STREAMING"));

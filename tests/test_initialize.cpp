@@ -277,7 +277,7 @@ TEST_F(InitFlow, ClassInterfaceLookupsAfterInitialisation) {
     logic->Initialize([&](bool ok) { result = ok; });
     EXPECT_TRUE(result);
     int a = 0, b = 0, c = 0;
-    EXPECT_TRUE(static_cast<TesselSDK::LinkLogicImpl*>(logic)->BuildProviderTable().bitrateConfigFn(a, b, c));
+    EXPECT_TRUE(logic->GetBitrateConfig("AUTO", &a, &b, &c));
     EXPECT_EQ((std::vector<int>{1000, 3000, 30}), (std::vector<int>{a, b, c}));
     TesselSDK::EncoderSettings enc;
     EXPECT_TRUE(logic->GetEncoderConfig("NOPE", &enc));

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "log/log_paths.h"
@@ -58,46 +60,44 @@ std::string Restart(const std::string& env, const std::string& game) {
     return Logger::Instance().CurrentLogFilePath();
 }
 
-std::tm MakeTm(int year, int month, int day, int hour, int minute, int second) {
-    std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    return t;
-}
-
 }  // namespace
 
-TEST(LogLine, StampLevelAndMessage) {
-    const std::tm t = MakeTm(2026, 3, 2, 9, 5, 3);
-    EXPECT_EQ("[2026-03-02 09:05:03.007] [INFO] hello", Logger::FormatLineAt(0, "hello", t, 7));
-    // CR and LF cannot start a line of their own.
-    EXPECT_EQ("[2026-03-02 09:05:03.999] [WARN] a\\nb %s\\r\\n\\n\\r[x] \\",
-              Logger::FormatLineAt(1, "a\nb %s\r\n\n\r[x] \\", t, 999));
-    EXPECT_EQ("[2026-03-02 09:05:03.010] [ERROR] e", Logger::FormatLineAt(2, "e", t, 10));
-    EXPECT_EQ("[2026-03-02 09:05:03.000] [DEBUG] ", Logger::FormatLineAt(3, "", t, 0));
-    for (int level : {7, -1, 4}) EXPECT_EQ("[2026-03-02 09:05:03.007] [INFO] m", Logger::FormatLineAt(level, "m", t, 7));
-    // The year is never padded.
-    EXPECT_EQ("[987-12-31 23:59:59.000] [INFO] x", Logger::FormatLineAt(0, "x", MakeTm(987, 12, 31, 23, 59, 59), 0));
-
-    // Now, in local time.
+TEST(LogLine, StampLevelAndMessageAsTheFileHasThem) {
+    const std::string path = Restart("LIFE", "g-line");
+    std::vector<std::string> seen;  // only touched by the writer until Stop returns
+    Logger::Instance().SetLineSink([&seen](std::string_view line) { seen.emplace_back(line); });
     // std::time reads a coarse clock that may trail the precise one by a
     // tick, so the bounds come from the same clock the logger reads.
     const auto secondsNow = [] { return std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()); };
     const std::time_t before = secondsNow();
-    const std::string line = Logger::FormatLine(2, "now");
+    const std::pair<int, const char*> calls[] = {
+        {0, "hello"}, {1, "a\nb %s\r\n\n\r[x] \\"}, {2, "e"}, {3, ""}, {7, "m"}, {-1, "m"}, {4, "m"}};
+    for (const auto& call : calls) TesselSDK::LogMessage(call.first, call.second);
     const std::time_t after = secondsNow();
-    bool matches = false;
-    for (std::time_t s = before; s <= after; ++s) {
-        char stamp[32];
-        std::strftime(stamp, sizeof(stamp), "[%Y-%m-%d %H:%M:%S.", std::localtime(&s));
-        matches = matches || line.compare(0, 21, stamp) == 0;
+    Logger::Instance().Stop();
+    Logger::Instance().SetLineSink(nullptr);
+
+    // CR and LF cannot start a line of their own.
+    const std::vector<std::string> expected = {"] [INFO] hello", "] [WARN] a\\nb %s\\r\\n\\n\\r[x] \\",
+                                               "] [ERROR] e",    "] [DEBUG] ",
+                                               "] [INFO] m",     "] [INFO] m",
+                                               "] [INFO] m"};
+    ASSERT_EQ(expected.size(), seen.size());
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_TRUE(HasShape(seen[i].substr(0, 24), "[####-##-## ##:##:##.###")) << seen[i];
+        EXPECT_EQ(expected[i], seen[i].substr(24));
+        // The stamp is the local time of the call.
+        bool matches = false;
+        for (std::time_t t = before; t <= after; ++t) {
+            char stamp[32];
+            std::strftime(stamp, sizeof(stamp), "[%Y-%m-%d %H:%M:%S.", std::localtime(&t));
+            matches = matches || seen[i].compare(0, 21, stamp) == 0;
+        }
+        EXPECT_TRUE(matches) << seen[i];
     }
-    EXPECT_TRUE(matches) << line;
-    EXPECT_EQ("] [ERROR] now", line.substr(24));
+    // The sink sees exactly what the file gets.
+    seen.insert(seen.begin(), kBanner);
+    EXPECT_EQ(seen, ReadLines(path));
 }
 
 TEST(LogPath, FileNameAndFolderLayoutThatCannotBeLeft) {

@@ -24,7 +24,7 @@ TEST(Shutdown, EndsTheLogWithTheFinalLine) {
     LogWindow log;
     logic->Shutdown();
     EXPECT_FALSE(Logger::Instance().IsRunning());
-    const auto lines = ReadLines(log.Path());
+    const auto lines = log.Lines();
     ASSERT_FALSE(lines.empty());
     const std::string last = "[DEBUG] [TesselSDK::Shutdown] Final StreamerId: " + StreamerIdOf(logic.get());
     EXPECT_EQ(last, lines.back().substr(lines.back().size() - std::min(last.size(), lines.back().size())));

@@ -6,7 +6,7 @@ packages=(
   cmake make g++ python3 binutils
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64
   nlohmann-json3-dev libcurl4-openssl-dev zlib1g-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
+  googletest libgtest-dev libbenchmark-dev libspdlog-dev
   clang libclang-rt-14-dev llvm lld pkg-config
 )
 

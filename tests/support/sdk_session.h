@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -49,17 +51,43 @@ inline bool InitializeWith(TesselSDK::LinkLogic* logic, const nlohmann::json& do
     return ok;
 }
 
-// The lines the current log file receives from its construction on (the
-// logger may be shared by several tests of one program).
+// Every line the logger writes from the first use on, seen through its line
+// sink (the logger may be shared by several tests of one program).
+class LoggedLines {
+public:
+    static LoggedLines& Instance() {
+        static LoggedLines* lines = [] {
+            auto* made = new LoggedLines();
+            TesselSDK::Logger::Instance().SetLineSink([made](std::string_view line) {
+                std::lock_guard<std::mutex> lock(made->mutex_);
+                made->lines_.emplace_back(line);
+            });
+            return made;
+        }();
+        return *lines;
+    }
+    std::vector<std::string> From(size_t first) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return first < lines_.size() ? std::vector<std::string>(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end())
+                                     : std::vector<std::string>{};
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// The lines the logger writes from its construction on.
 class LogWindow {
 public:
-    LogWindow() : path_(TesselSDK::Logger::Instance().CurrentLogFilePath()) {
+    LogWindow() {
         static int serial = 0;
         const std::string marker = "log-window-" + std::to_string(++serial) + "-begins";
+        LoggedLines& all = LoggedLines::Instance();
         TesselSDK::LogMessage(TesselSDK::kLogInfo, marker);
         WaitUntil([&] {
-            const auto lines = ReadLines(path_);
-            for (size_t i = 0; i < lines.size(); ++i) {
+            const auto lines = all.From(0);
+            for (size_t i = lines.size(); i-- > 0;) {
                 if (lines[i].find(marker) != std::string::npos) {
                     from_ = i + 1;
                     return true;
@@ -68,20 +96,18 @@ public:
             return false;
         });
     }
+    std::vector<std::string> Lines() const { return LoggedLines::Instance().From(from_); }
     size_t Count(const std::string& needle) const {
-        const auto lines = ReadLines(path_);
         size_t n = 0;
-        for (size_t i = from_; i < lines.size(); ++i) n += lines[i].find(needle) != std::string::npos ? 1 : 0;
+        for (const std::string& line : Lines()) n += line.find(needle) != std::string::npos ? 1 : 0;
         return n;
     }
     // Waits until at least `count` lines hold `needle`.
     bool WaitFor(const std::string& needle, size_t count = 1) const {
         return WaitUntil([&] { return Count(needle) >= count; });
     }
-    const std::string& Path() const { return path_; }
 
 private:
-    std::string path_;
     size_t from_ = 0;
 };
 
