@@ -125,6 +125,20 @@ constexpr int kRelayProtocol = 54;
 constexpr int kTargetBitrate = 55;
 constexpr int kKind = 56;
 
+// Which member of a candidate entry gives which ICE fact.
+struct MemberFact {
+    int slot;
+    ReportFact fact;
+};
+constexpr MemberFact kLocalCandidateFacts[] = {
+    {kCandidateType, ReportFact::LocalCandidateType}, {kAddress, ReportFact::LocalAddress},
+    {kNetworkType, ReportFact::LocalNetworkType},     {kVpn, ReportFact::LocalVpn},
+    {kRelayProtocol, ReportFact::LocalRelayProtocol}};
+constexpr MemberFact kRemoteCandidateFacts[] = {
+    {kCandidateType, ReportFact::RemoteCandidateType}, {kAddress, ReportFact::RemoteAddress},
+    {kPort, ReportFact::RemotePort},                   {kProtocol, ReportFact::RemoteProtocol},
+    {kRelayProtocol, ReportFact::RemoteRelayProtocol}};
+
 // Open-addressing table from a member name to its index.
 class MemberIndex {
 public:
@@ -373,18 +387,10 @@ private:
     void ApplyEntry() {
         switch (type_) {
             case EntryType::LocalCandidate:
-                CopyMember(kCandidateType, ReportFact::LocalCandidateType);
-                CopyMember(kAddress, ReportFact::LocalAddress);
-                CopyMember(kNetworkType, ReportFact::LocalNetworkType);
-                CopyMember(kVpn, ReportFact::LocalVpn);
-                CopyMember(kRelayProtocol, ReportFact::LocalRelayProtocol);
+                for (const MemberFact& m : kLocalCandidateFacts) CopyMember(m.slot, m.fact);
                 break;
             case EntryType::RemoteCandidate:
-                CopyMember(kCandidateType, ReportFact::RemoteCandidateType);
-                CopyMember(kAddress, ReportFact::RemoteAddress);
-                CopyMember(kPort, ReportFact::RemotePort);
-                CopyMember(kProtocol, ReportFact::RemoteProtocol);
-                CopyMember(kRelayProtocol, ReportFact::RemoteRelayProtocol);
+                for (const MemberFact& m : kRemoteCandidateFacts) CopyMember(m.slot, m.fact);
                 break;
             case EntryType::Codec:
                 if (HasMember(kMimeType)) {
