@@ -12,6 +12,7 @@
 
 #include "log/env.h"
 #include "log/log_paths.h"
+#include "tesselsdk/tesselsdk.h"
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
 #include "util/worker_thread.h"
@@ -34,6 +35,20 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+
+static_assert(kLogInfo == TESSELSDK_LOG_INFO && kLogWarn == TESSELSDK_LOG_WARN && kLogError == TESSELSDK_LOG_ERROR &&
+                  kLogDebug == TESSELSDK_LOG_DEBUG,
+              "LogLevel numbers are the C interface's");
+
+// The name the log file shows; any other level is "INFO".
+const char* LevelName(int level) {
+    switch (level) {
+        case kLogWarn: return "WARN";
+        case kLogError: return "ERROR";
+        case kLogDebug: return "DEBUG";
+        default: return "INFO";
+    }
+}
 
 void WriteLine(std::FILE* file, const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), file);
@@ -95,7 +110,7 @@ void AppendEscaped(std::string& line, std::string_view message) {
 // appended to `line`.
 void ComposeLine(std::string& line, const char* stamp, std::size_t stampLength, int millis, int level,
                  std::string_view message) {
-    const char* name = Logger::LevelName(level);
+    const char* name = LevelName(level);
     const std::size_t nameLength = std::char_traits<char>::length(name);
     line.append(stamp, stampLength);
     line.push_back(static_cast<char>('0' + millis / 100 % 10));
@@ -208,8 +223,7 @@ struct alignas(64) Logger::State {
     std::mutex controlMutex;
     std::string path;
 
-    // The optional line sink; `hasSink` lets a writing round skip the lock.
-    std::atomic<bool> hasSink{false};
+    // The optional line sink, read once per writing round.
     std::mutex sinkMutex;
     std::shared_ptr<const LineSink> sink;
 
@@ -364,7 +378,7 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     lock.unlock();
     room.notify_all();
     std::shared_ptr<const LineSink> lineSink;
-    if (hasSink.load(std::memory_order_relaxed)) {
+    {
         std::lock_guard<std::mutex> sinkLock(sinkMutex);
         lineSink = sink;
     }
@@ -395,7 +409,6 @@ void Logger::SetLineSink(LineSink sink) {
     std::shared_ptr<const LineSink> next;
     if (sink) next = std::make_shared<const LineSink>(std::move(sink));
     std::lock_guard<std::mutex> lock(s.sinkMutex);
-    s.hasSink.store(next != nullptr, std::memory_order_relaxed);
     s.sink = std::move(next);
 }
 

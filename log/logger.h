@@ -49,8 +49,6 @@ public:
     // it found. For tests: log calls cost the same with or without it.
     using LineSink = std::function<void(std::string_view line)>;
     void SetLineSink(LineSink sink);
-    // "INFO", "WARN", "ERROR", "DEBUG"; any other level "INFO".
-    static const char* LevelName(int level);
     // A new file path below the user's local data folder; creates its folders.
     static std::string BuildLogFilePath();
 
