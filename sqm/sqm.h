@@ -62,10 +62,10 @@ private:
     SqmPendingSend BuildStartStreaming(const SqmConfig& settings);
     Json BuildCodecInfo(const std::string& kind) const;
     SqmPendingSend BuildDuringBatch(const SqmConfig& settings, std::chrono::steady_clock::time_point now);
-    Json BuildDuringSample(long long nowMs);
+    Json BuildDuringSample(long long nowMs);  // one sample's metric object
     Json BuildQualityLimitationDurations() const;
     Json BuildEnvelope(const std::string& playerId, const char* actionType) const;
-    void AppendSample(const Json& sample);
+    void AppendSample(const Json& metricObject);
     SqmPendingSend PreparePost(std::string body);
 
     // Upload.

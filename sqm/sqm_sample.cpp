@@ -131,12 +131,7 @@ SQM::Json SQM::BuildDuringSample(long long nowMs) {
     metric["network_stability_metric"] = std::move(network);
     metric["system_resource_metric"] = std::move(system);
 
-    Json sample = Json::object();
-    sample["action_type"] = "DURING_STREAMING";
-    sample["peer_id"] = s.peerId;
-    sample["streamer_id"] = impl->streamerId;
-    sample["metric_object"] = std::move(metric);
-    return sample;
+    return metric;
 }
 
 }  // namespace TesselSDK

@@ -51,9 +51,9 @@ SQM::Json SQM::BuildEnvelope(const std::string& playerId, const char* actionType
     return record;
 }
 
-void SQM::AppendSample(const Json& sample) {
+void SQM::AppendSample(const Json& metricObject) {
     SqmSessionState& s = impl->session;
-    std::string text = CompactJsonText(sample.at("metric_object"));
+    std::string text = CompactJsonText(metricObject);
     s.sampleBytes += text.size();
     s.samples.push_back(std::move(text));
     bool dropped = false;
@@ -144,7 +144,7 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
         return;
     }
 
-    buffered.push_back(CompactJsonText(current["metric_object"]));
+    buffered.push_back(CompactJsonText(current));
 
     Json actionData = Json::object();
     actionData["streaming_end_time_ms"] = now;

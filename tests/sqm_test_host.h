@@ -28,7 +28,7 @@ struct SqmTestAccess {
     static SQM::SqmImpl& Impl(SQM& sqm) { return *sqm.impl; }
     static nlohmann::ordered_json Sample(SQM& sqm, long long nowMs) {
         std::lock_guard<std::mutex> lock(sqm.impl->sessionMutex);
-        return sqm.BuildDuringSample(nowMs);
+        return nlohmann::ordered_json{{"metric_object", sqm.BuildDuringSample(nowMs)}};
     }
     static HttpHeaders Headers(SQM& sqm, const std::string& token) { return sqm.BuildRequestHeaders(token); }
     static void Post(SQM& sqm, const char* name, const std::string& body) {
