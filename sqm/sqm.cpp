@@ -1,7 +1,6 @@
 #include "sqm/sqm.h"
 
 #include "sqm/sqm_impl.h"
-#include "sqm/sqm_text.h"
 
 namespace TesselSDK {
 

@@ -22,6 +22,7 @@
 #include "sqm/sqm_impl.h"
 #include "util/json_parse.h"
 #include "util/json_text.h"
+#include "util/text.h"
 
 namespace TesselSDK {
 namespace {
@@ -179,14 +180,13 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // True when the MIME type contains "video" in any ASCII letter case.
 bool NamesVideo(std::string_view mimeType) {
     constexpr std::string_view kVideo = "video";
     for (std::size_t i = 0; i + kVideo.size() <= mimeType.size(); ++i) {
         std::size_t n = 0;
-        while (n < kVideo.size() && LowerAscii(mimeType[i + n]) == kVideo[n]) ++n;
+        while (n < kVideo.size() && AsciiToLower(mimeType[i + n]) == kVideo[n]) ++n;
         if (n == kVideo.size()) return true;
     }
     return false;

@@ -1,7 +1,5 @@
 #include "sqm/sqm_text.h"
 
-#include "sqm/sqm_intake.h"
-
 #include <charconv>
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,5 @@
 // Metrics upload: payload log line, URL, headers, gzip, post, and the timed
 // retries of a failed post.
-#include <algorithm>
 #include <chrono>
 #include <optional>
 
@@ -17,11 +16,6 @@ namespace {
 
 constexpr int kMaxRetries = 3;
 
-std::string LowerAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), AsciiToLower);
-    return text;
-}
-
 }  // namespace
 
 std::string MetricsUrl(const std::string& api) {
@@ -31,7 +25,7 @@ std::string MetricsUrl(const std::string& api) {
     // A value that already names its scheme keeps it, written in lower case.
     const std::size_t scheme = HttpSchemeLength(host);
     if (scheme == 0) return "https://" + host + "/v1.0/metrics";
-    return LowerAscii(host.substr(0, scheme)) + host.substr(scheme) + "/v1.0/metrics";
+    return std::string(scheme == 7 ? "http://" : "https://") + host.substr(scheme) + "/v1.0/metrics";
 }
 
 HttpHeaders SQM::BuildRequestHeaders(const std::string& token) const {
