@@ -8,11 +8,8 @@ SQM::SQM() : impl(new SqmImpl()) {}
 
 SQM::~SQM() {
     // Retries refer to this collector: stop them before any state goes away.
+    // One still waiting reports itself dropped as it stops.
     impl->retries.StopAndJoin();
-    // The threads are gone: what is left never ran.
-    for (const auto& retry : impl->pendingRetries) {
-        LogWarn("[TesselSDK::SQM] " + retry.second + " retry dropped: the collector was destroyed before it ran.");
-    }
 }
 
 void SQM::SetHostCallbacks(SqmCallbacks callbacks, const std::string& clientVersion, int /*geType*/) {

@@ -79,7 +79,6 @@ private:
                            int status, const std::string& response);
     HttpHeaders BuildRequestHeaders(const std::string& token) const;
     void OnStartStreamingSent(std::uint64_t generation);
-    void ForgetPendingRetry(std::uint64_t number);
 
     // Geolocation.
     void RequestGeoLookup();

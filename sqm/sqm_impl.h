@@ -119,12 +119,6 @@ struct SQM::SqmImpl {
     // Compresses a body for the wire; replaceable by tests.
     std::function<std::optional<std::string>(const std::string&)> compress = GzipCompress;
 
-    // Retries scheduled and not yet started, by number, with their record's
-    // name: those still here when the collector goes are reported then.
-    std::mutex pendingRetriesMutex;
-    std::map<std::uint64_t, std::string> pendingRetries;
-    std::uint64_t nextRetryNumber = 0;
-
     // Last member: destroyed first, after every retry thread has been joined.
     SqmRetryPool retries;
 };

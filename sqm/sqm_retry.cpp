@@ -6,7 +6,8 @@ namespace TesselSDK {
 
 SqmRetryPool::~SqmRetryPool() { StopAndJoin(); }
 
-SqmRetryPool::ScheduleResult SqmRetryPool::Schedule(std::chrono::milliseconds delay, std::function<void()> task) {
+SqmRetryPool::ScheduleResult SqmRetryPool::Schedule(std::chrono::milliseconds delay, std::function<void()> task,
+                                                     std::function<void()> dropped) {
     std::list<std::unique_ptr<WorkerThread>> finished;
     ScheduleResult result = ScheduleResult::Scheduled;
     {
@@ -22,13 +23,15 @@ SqmRetryPool::ScheduleResult SqmRetryPool::Schedule(std::chrono::milliseconds de
         options.name = "TesselSDK retry";
         options.period = delay;  // the first round comes after the delay, or at a stop
         auto worker = std::make_unique<WorkerThread>();
-        const bool started = worker->Start(options, [work = std::move(task)](std::unique_lock<std::mutex>& wait,
-                                                                              bool stopped) {
+        const bool started = worker->Start(options, [work = std::move(task), skip = std::move(dropped)](
+                                                        std::unique_lock<std::mutex>& wait, bool stopped) {
+            wait.unlock();
             if (!stopped) {
-                wait.unlock();
                 work();
-                wait.lock();
+            } else if (skip) {
+                skip();
             }
+            wait.lock();
             return false;  // one round only
         });
         if (started) {

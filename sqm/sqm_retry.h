@@ -25,9 +25,10 @@ public:
     SqmRetryPool(const SqmRetryPool&) = delete;
     SqmRetryPool& operator=(const SqmRetryPool&) = delete;
 
-    // Runs task on a new thread once delay has passed, unless the pool is
-    // stopped first.
-    ScheduleResult Schedule(std::chrono::milliseconds delay, std::function<void()> task);
+    // Runs task on a new thread once delay has passed; when the pool is
+    // stopped first, runs dropped there instead.
+    ScheduleResult Schedule(std::chrono::milliseconds delay, std::function<void()> task,
+                            std::function<void()> dropped);
 
     // Wakes every sleeping retry (it then exits without running its task),
     // cancels the transfers of running ones, refuses new ones and joins every

@@ -105,27 +105,21 @@ void SQM::OnMetricsResponse(const std::string& name, const std::shared_ptr<const
     }
     const std::chrono::milliseconds delay(std::min(1000 << attempt, 10000));
     const std::chrono::milliseconds wait = impl->retryWait ? impl->retryWait(delay) : delay;
-    // Noted as pending until it starts: one the collector's end stops first
-    // (or refuses, while it is ending) is reported then.
-    std::uint64_t number = 0;
-    {
-        std::lock_guard<std::mutex> lock(impl->pendingRetriesMutex);
-        number = impl->nextRetryNumber++;
-        impl->pendingRetries.emplace(number, name);
-    }
-    auto retry = [this, number, name, gzipped, headers, attempt, onSuccess]() {
-        ForgetPendingRetry(number);
+    auto retry = [this, name, gzipped, headers, attempt, onSuccess]() {
         PostGzipped(name, gzipped, headers, attempt + 1, onSuccess);
     };
-    if (impl->retries.Schedule(wait, std::move(retry)) == SqmRetryPool::ScheduleResult::ThreadFailed) {
-        ForgetPendingRetry(number);
-        LogError("[TesselSDK::SQM] " + name + " retry dropped: cannot start a retry thread.");
+    // A retry the collector's end stops before it ran (or refuses, while it
+    // is ending) is reported.
+    auto dropped = [this, name]() {
+        LogWarn("[TesselSDK::SQM] " + name + " retry dropped: the collector was destroyed before it ran.");
+    };
+    switch (impl->retries.Schedule(wait, std::move(retry), dropped)) {
+        case SqmRetryPool::ScheduleResult::Scheduled: break;
+        case SqmRetryPool::ScheduleResult::Stopping: dropped(); break;
+        case SqmRetryPool::ScheduleResult::ThreadFailed:
+            LogError("[TesselSDK::SQM] " + name + " retry dropped: cannot start a retry thread.");
+            break;
     }
-}
-
-void SQM::ForgetPendingRetry(std::uint64_t number) {
-    std::lock_guard<std::mutex> lock(impl->pendingRetriesMutex);
-    impl->pendingRetries.erase(number);
 }
 
 void SQM::OnStartStreamingSent(std::uint64_t generation) {
