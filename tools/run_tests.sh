@@ -99,7 +99,7 @@ for lane in $lanes; do
   fi
 done
 for lane in $lanes; do
-  grep -hE "Test +#[0-9]+: (test_faults|test_load_linux) " "$logs/$lane-test.log" 2>/dev/null | sed "s/^ */[$lane] /"
+  grep -hE "Test +#[0-9]+: test_[a-z_]*_slow " "$logs/$lane-test.log" 2>/dev/null | sed "s/^ */[$lane] /"
 done
 
 echo
