@@ -1,192 +1,214 @@
-// The exported flat interface: null handling, forwarding, stored callbacks.
+// The flat C interface, the object behind it, Shutdown, and unloading the built library.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
-#include <string>
 #include <thread>
-#include <vector>
+#include <type_traits>
 
-#include <nlohmann/json.hpp>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include "capi/handle.h"
-#include "capi/ice_servers_json.h"
-#include "test_support.h"
-#include "tesselsdk/tesselsdk.h"
+#include "sdk_session.h"
+#include "util/clock.h"
 
+using namespace testsupport;
 using TesselSDK::PlatformInterface;
 
 namespace {
 
 std::vector<std::string> g_calls;
-
 void Record(const std::string& call) { g_calls.push_back(call); }
 void OnInit(bool ok) { Record(std::string("init:") + (ok ? "1" : "0")); }
-void OnInitThrows(bool ok) {
-    OnInit(ok);
-    throw std::runtime_error("host failure");
-}
-void Done(bool ok, int status, const char* message) {
-    Record("done:" + std::to_string(ok) + ":" + std::to_string(status) + ":" + message);
-}
-void Ready(const char* player, bool ok, int status, const char*) {
-    Record(std::string("ready:") + player + std::to_string(ok) + std::to_string(status));
-}
-void StartA() { Record("startA"); }
-void StartB() { Record("startB"); }
-void Bitrate(int a, int b, int c) { Record("bitrate:" + std::to_string(a) + std::to_string(b) + std::to_string(c)); }
-void Sentry(const char* dsn, const char* env, const char* rel) { Record(std::string(dsn) + env + rel); }
-void Streamer(const char* id, const char* url) { Record(std::string(id) + url); }
-void Ice(const char* json) { Record(std::string("ice:") + json); }
+void Done(bool ok, int status, const char* message) { Record("done:" + std::to_string(ok + 10 * status) + message); }
 
-class CApi : public ::testing::Test {
-protected:
-    void SetUp() override { g_calls.clear(); }
-    // Initialisation stops at the gate: the object exists, nothing is fetched.
-    testsupport::ScopedEnv gate{"streaming_yn"};
-};
+#ifdef _WIN32
+using Library = std::unique_ptr<std::remove_pointer_t<HMODULE>, BOOL (*)(HMODULE)>;
+Library Open() { return Library(LoadLibraryA("tesselsdk.dll"), &FreeLibrary); }  // from the program's folder
+void* Symbol(HMODULE m, const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); }
+#else
+using Library = std::unique_ptr<void, int (*)(void*)>;
+Library Open() {
+    const std::string path = std::getenv("TESSELSDK_TEST_BIN_DIR") + std::string("/libtesselsdk.so");
+    return Library(dlopen(path.c_str(), RTLD_NOW), &dlclose);
+}
+void* Symbol(void* m, const char* name) { return dlsym(m, name); }
+#endif
+#define EXPORT(name) reinterpret_cast<decltype(&name)>(Symbol(lib.get(), #name))
 
 }  // namespace
 
-TEST_F(CApi, WithoutAnObjectNothingIsReached) {
-    TesselSDKHandle* fresh = TesselSDK_Create(nullptr, 7);
-    ASSERT_NE(nullptr, fresh);
-    EXPECT_EQ("", fresh->sdkVersion);
-    EXPECT_EQ(7, fresh->geType);
-    for (TesselSDKHandle* h : {static_cast<TesselSDKHandle*>(nullptr), fresh}) {
-        TesselSDK_Shutdown(h);
-        TesselSDK_HandlePlayerConnected(h, "p1", 1, &Done);
-        TesselSDK_SendMobileNotify(h, "key", "{}", "en");
-        TesselSDK_PushWebRTCStatsReport(h, nullptr, nullptr);
-        TesselSDK_SendTallo(h, nullptr, nullptr, nullptr, nullptr);
+TEST(CApi, NullHandleOrNoObjectReachesNothingAndThrowingHostFunctionsStayInside) {
+    g_calls.clear();
+    ScopedEnv gate("streaming_yn");  // unset: initialisation stops before any request
+    TesselSDKHandle* h = TesselSDK_Create(nullptr, 1);
+    ASSERT_NE(nullptr, h);
+    for (TesselSDKHandle* none : {static_cast<TesselSDKHandle*>(nullptr), h}) {
+        TesselSDK_Shutdown(none);
+        TesselSDK_HandlePlayerConnected(none, "p1", 1, &Done);
+        TesselSDK_SendMobileNotify(none, "key", "{}", "en");
+        TesselSDK_PushWebRTCStatsReport(none, nullptr, nullptr);
+        TesselSDK_SendTallo(none, nullptr, nullptr, nullptr, nullptr);
         int a = 5, b = 6, c = 7;
-        EXPECT_EQ(0, TesselSDK_GetBitrateConfig(h, "AUTO", &a, &b, &c));
-        EXPECT_EQ((std::vector<int>{5, 6, 7}), (std::vector<int>{a, b, c})) << "outputs untouched";
-        EXPECT_STREQ("", TesselSDK_GetWindowsEventsApiUrl(h));
-        EXPECT_STREQ("", TesselSDK_GetEventApiUrl(h));
+        EXPECT_EQ(0, TesselSDK_GetBitrateConfig(none, "AUTO", &a, &b, &c));
+        EXPECT_TRUE(a == 5 && b == 6 && c == 7) << "outputs untouched";
+        EXPECT_STREQ("", TesselSDK_GetWindowsEventsApiUrl(none));
+        EXPECT_STREQ("", TesselSDK_GetEventApiUrl(none));
     }
     TesselSDK_Initialize(nullptr, &OnInit);
-    TesselSDK_SetStartStreaming(nullptr, &StartA);
-    TesselSDK_SetOnApplyRTCConfig(nullptr, &Ice);
+    TesselSDK_SetInitSentry(nullptr, nullptr);
+    TesselSDK_SetCreateStreamer(nullptr, nullptr);
+    TesselSDK_SetStartStreaming(nullptr, nullptr);
+    TesselSDK_SetBitrateCallback(nullptr, nullptr);
+    TesselSDK_SetOnConnectionReady(nullptr, nullptr);
+    TesselSDK_SetOnApplyRTCConfig(nullptr, nullptr);
     TesselSDK_Log(nullptr, TESSELSDK_LOG_ERROR, nullptr);
     TesselSDK_Destroy(nullptr);
-    TesselSDK_Destroy(fresh);
     EXPECT_TRUE(g_calls.empty());
-}
 
-TEST_F(CApi, AfterInitializeCallsReachTheObject) {
-    TesselSDKHandle* h = TesselSDK_Create("1.0", 1);
-    TesselSDK_SetOnConnectionReady(h, &Ready);
-    TesselSDK_Initialize(h, &OnInit);
-    ASSERT_NE(nullptr, h->logic.load());
-    ASSERT_EQ(std::vector<std::string>{"init:0"}, g_calls);
-
-    // No profile: 0, and each non-null output receives 0.
-    int a = 5, c = 7;
+    TesselSDK_SetOnConnectionReady(h, [](const char*, bool, int, const char*) { Record("ready"); });
+    TesselSDK_Initialize(h, nullptr);  // replaced by the next one (the sanitizer build reports a leak)
+    EXPECT_NO_THROW(TesselSDK_Initialize(h, [](bool ok) { OnInit(ok); throw std::runtime_error("x"); }));
+    int a = 5, c = 7;  // no profile: 0, and each non-null output receives 0
     EXPECT_EQ(0, TesselSDK_GetBitrateConfig(h, nullptr, &a, nullptr, &c));
     EXPECT_TRUE(a == 0 && c == 0);
-
-    // The completion is never empty, so OnConnectionReady is never used; a
-    // null player id is taken as empty.
-    g_calls.clear();
-    TesselSDK_HandlePlayerConnected(h, "p1", 0, &Done);
-    TesselSDK_HandlePlayerConnected(h, nullptr, 0, nullptr);
+    TesselSDK_HandlePlayerConnected(h, nullptr, 0, nullptr);  // reports to no OnConnectionReady
+    EXPECT_NO_THROW(TesselSDK_HandlePlayerConnected(
+        h, "p1", 0, [](bool ok, int status, const char* m) { Done(ok, status, m); throw std::runtime_error("x"); }));
     TesselSDK_PushWebRTCStatsReport(h, nullptr, nullptr);
     TesselSDK_SendTallo(h, nullptr, nullptr, nullptr, nullptr);
-    TesselSDK_Shutdown(h);
-    TesselSDK_HandlePlayerConnected(h, nullptr, 1, &Done);  // still usable after Shutdown
-    EXPECT_EQ((std::vector<std::string>{"done:0:0:TURN API URL missing", "done:0:0:TURN API URL missing"}), g_calls);
+
+    // A throwing host callback fails the initialisation once; getter texts belong to the thread.
+    ResetServer();
+    AddRoute({{"path", LiveConfigPath()}, {"status", 200}, {"body", SessionConfig().dump()}});
+    SetEnv("streaming_yn", "y");
+    ScopedEnv env("ENV");
+    TesselSDK_SetStartStreaming(h, [] { Record("start"); throw std::runtime_error("host"); });
+    EXPECT_NO_THROW(TesselSDK_Initialize(h, &OnInit));
+    EXPECT_EQ((std::vector<std::string>{"init:0", "done:0TURN API URL missing", "start", "init:0"}), g_calls);
+    const char* mine = TesselSDK_GetEventApiUrl(h);
+    const char* win = TesselSDK_GetWindowsEventsApiUrl(h);
+    const char* other = nullptr;
+    std::thread([&] { other = TesselSDK_GetEventApiUrl(h); }).join();
+    EXPECT_NE(mine, other);
+    EXPECT_STREQ("", TesselSDK_GetEventApiUrl(nullptr));
+    EXPECT_EQ(ServerUrl() + "/event/v1.0/notify", mine);
+    EXPECT_EQ(ServerUrl() + "/windows-events", win);
     TesselSDK_Destroy(h);
 }
 
-TEST_F(CApi, SecondInitializeReplacesTheObjectAndThrowingCompletionIsContained) {
-    TesselSDKHandle* h = TesselSDK_Create("1.0", 1);
-    TesselSDK_Initialize(h, nullptr);
-    ASSERT_NE(nullptr, h->logic.load());
-    // The sanitizer build reports the first object if it was leaked.
-    EXPECT_NO_THROW(TesselSDK_Initialize(h, &OnInitThrows));
-    EXPECT_NE(nullptr, h->logic.load());
-    EXPECT_EQ(std::vector<std::string>{"init:0"}, g_calls) << "reported once, not again after the throw";
-    TesselSDK_Destroy(h);
-}
-
-TEST_F(CApi, CallbacksAreLookedUpWhenTheyRun) {
+TEST(CApi, CallbacksAreLookedUpWhenTheyRunAndIceServersArriveAsJson) {
+    g_calls.clear();
     TesselSDKHandle* h = TesselSDK_Create("1.0", 1);
     PlatformInterface pi = TesselSDK::BuildPlatformInterface(h);
     EXPECT_FALSE(pi.ReservedCallback0 || pi.ReservedCallback1 || pi.GetSentryContext);
-
     pi.StartStreaming();  // nothing stored yet
     pi.OnApplyRTCConfig({});
-    TesselSDK_SetStartStreaming(h, &StartA);
-    pi.StartStreaming();
-    TesselSDK_SetStartStreaming(h, &StartB);
+    TesselSDK_SetStartStreaming(h, [] { Record("start"); });
     pi.StartStreaming();
     TesselSDK_SetStartStreaming(h, nullptr);
     pi.StartStreaming();
-    EXPECT_EQ((std::vector<std::string>{"startA", "startB"}), g_calls);
-
-    g_calls.clear();
-    TesselSDK_SetBitrateCallback(h, &Bitrate);
-    TesselSDK_SetInitSentry(h, &Sentry);
-    TesselSDK_SetCreateStreamer(h, &Streamer);
-    TesselSDK_SetOnConnectionReady(h, &Ready);
-    TesselSDK_SetOnApplyRTCConfig(h, &Ice);
+    TesselSDK_SetBitrateCallback(h, [](int a, int b, int c) { Record(std::to_string(a + 10 * b + 100 * c)); });
+    TesselSDK_SetInitSentry(h, [](const char* a, const char* b, const char* c) { Record(a + (b + std::string(c))); });
+    TesselSDK_SetCreateStreamer(h, [](const char* id, const char* url) { Record(id + std::string(url)); });
+    TesselSDK_SetOnConnectionReady(
+        h, [](const char* id, bool ok, int s, const char* m) { Record(id + std::to_string(ok + 10 * s) + m); });
+    TesselSDK_SetOnApplyRTCConfig(h, [](const char* json) { Record(json); });
     pi.BitrateCallback(1, 2, 3);
     pi.InitSentry("dsn", "qa", "rel");
     pi.CreateStreamer("id", "wss://x");
-    pi.OnConnectionReady("pl", true, 200, "Connection ready");
-    pi.OnApplyRTCConfig({{{"stun:a"}, "u", "c"}});
+    pi.OnConnectionReady("pl", true, 200, "ready");
     pi.OnApplyRTCConfig({});
-    EXPECT_EQ((std::vector<std::string>{"bitrate:123", "dsnqarel", "idwss://x", "ready:pl1200",
-                                        R"(ice:[{"urls":["stun:a"],"username":"u","credential":"c"}])", "ice:[]"}),
-              g_calls);
+    const std::string nasty = "a\"b\\c/d\n\t\x01ü";
+    pi.OnApplyRTCConfig({{{"stun:a", "turn:b?transport=udp"}, "u", "c"}, {{nasty}, nasty, nasty}});
+    ASSERT_EQ(7u, g_calls.size());
+    EXPECT_EQ((std::vector<std::string>{"start", "321", "dsnqarel", "idwss://x", "pl2001ready", "[]"}),
+              std::vector<std::string>(g_calls.begin(), g_calls.end() - 1));
+    const std::string& json = g_calls.back();
+    EXPECT_EQ(0u, json.rfind(R"([{"urls":["stun:a","turn:b?transport=udp"],"username":"u","credential":"c"},{)", 0));
+    const auto ice = nlohmann::json::parse(json);
+    EXPECT_TRUE(ice[1]["urls"][0] == nasty && ice[1]["username"] == nasty && ice[1]["credential"] == nasty) << json;
     TesselSDK_Destroy(h);
 }
 
-TEST(IceServersJson, CompactOrderedAndEscaped) {
-    using Servers = std::vector<PlatformInterface::IceServer>;
-    EXPECT_EQ(R"([{"urls":[],"username":"","credential":""}])",
-              TesselSDK::IceServersToJson(Servers{PlatformInterface::IceServer()}));
-    EXPECT_EQ(R"([{"urls":["stun:a","turn:b?transport=udp"],"username":"u1","credential":"c1"},)"
-              R"({"urls":["turn:c"],"username":"ü","credential":"c2"}])",
-              TesselSDK::IceServersToJson(
-                  Servers{{{"stun:a", "turn:b?transport=udp"}, "u1", "c1"}, {{"turn:c"}, "ü", "c2"}}));
+TEST(Shutdown, StopsHostCallbacksAndTheSharedLoggerButNotTheObject) {
+    ResetServer();
+    std::atomic<int> calls{0};
+    const auto count = [&](auto&&...) { ++calls; };  // every host callback
+    const PlatformInterface p{{}, {}, count, count, count, count, count, count, {}};
+    ScopedEnv member("member_no", "M123");
+    auto logic = MakeLogic(p);  // geType 3
+    const std::string id = StreamerIdOf(logic.get());
+    const long long ms = std::stoll(id.substr(7));
+    EXPECT_EQ("M123-3-" + std::to_string(ms), id);
+    EXPECT_NEAR(TesselSDK::NowEpochMs(), ms, 60000) << "the construction time in ms";
+    EXPECT_EQ(0u, StreamerIdOf(LogicPtr(TesselSDK::LinkLogic::Create("1", -2, {})).get()).rfind("M123--2-", 0));
+    EXPECT_TRUE(Requests("/").empty()) << "nothing is sent by creating and destroying";
+    ASSERT_TRUE(InitializeWith(logic.get(), SessionConfig()));
+    logic->HandlePlayerConnected("p", true, nullptr);
+    ASSERT_GT(calls.load(), 0);
 
-    const std::string nasty = "a\"b\\c/d\n\t\x01";
-    const std::string text = TesselSDK::IceServersToJson({{{nasty}, nasty, "pass\"word"}});
-    EXPECT_EQ(std::string::npos, text.find('\n'));
-    const auto parsed = nlohmann::json::parse(text);
-    EXPECT_EQ(nasty, parsed[0]["urls"][0]);
-    EXPECT_EQ(nasty, parsed[0]["username"]);
-    EXPECT_EQ("pass\"word", parsed[0]["credential"]);
+    // Destroy without Shutdown sends what is queued and leaves the shared logger running.
+    auto other = MakeLogic();
+    for (int i = 0; i < 3; ++i) other->SendTallo("queued", "", "", "");
+    other.reset();
+    EXPECT_EQ(3u, Requests("/telemetry/std_halyx").size());
+    EXPECT_TRUE(TesselSDK::Logger::Instance().IsRunning());
+
+    LogWindow log;
+    logic->Shutdown();
+    EXPECT_FALSE(TesselSDK::Logger::Instance().IsRunning());
+    ASSERT_FALSE(log.Lines().empty());
+    EXPECT_NE(std::string::npos, log.Lines().back().find("[DEBUG] [TesselSDK::Shutdown] Final StreamerId: " + id));
+    logic->Shutdown();  // repeats harmlessly
+    const int callsBefore = calls.load();
+    logic->HandlePlayerConnected("p", true, nullptr);
+    EXPECT_TRUE(InitializeWith(logic.get(), SessionConfig()));
+    int done = 0;
+    logic->HandlePlayerConnected("p", true, [&](bool ok, int status, const char*) { done += ok && status == 200; });
+    EXPECT_EQ(callsBefore, calls.load()) << "no host callback after Shutdown";
+    EXPECT_EQ(1, done) << "but the call's own completion";
+    EXPECT_EQ(3u, Requests("/turn/").size()) << "the configuration survives Shutdown";
+    logic->PushWebRTCStatsReport(nullptr, nullptr);
+    logic->SendTallo("gone", "", "", "");
+    logic.reset();
+    EXPECT_EQ(3u, Requests("/telemetry/std_halyx").size()) << "a stopped object sends no telemetry";
 }
 
-TEST(CApiGetters, TextsArePerThread) {
-    testsupport::ResetServer();
-    testsupport::AddRoute({{"path", testsupport::LiveConfigPath()},
-                           {"status", 200},
-                           {"body", R"({"virivizar_ss":{"ws":{"kr":"ws.host"}},
-                                       "virivizar_event":{"api":{"kr":"https://event/api"}},
-                                       "virivizar_windows_events":{"api":{"kr":"https://win/api"}}})"}});
-    testsupport::ScopedEnv gate("streaming_yn", "y");
-    testsupport::ScopedEnv env("ENV");
-    TesselSDKHandle* h = TesselSDK_Create("1.0", 1);
-    TesselSDK_Initialize(h, nullptr);
-
-    const char* mine = TesselSDK_GetEventApiUrl(h);
-    const char* win = TesselSDK_GetWindowsEventsApiUrl(h);
-    EXPECT_STREQ("https://event/api", mine);
-    EXPECT_STREQ("https://win/api", win);
-    const char* other = nullptr;
-    std::string otherText;
-    std::thread([&] {
-        other = TesselSDK_GetEventApiUrl(h);
-        otherText = other;
-    }).join();
-    EXPECT_EQ("https://event/api", otherText);
-    EXPECT_NE(mine, other);
-    // This thread's text is untouched by the other thread and by a null handle.
-    EXPECT_STREQ("", TesselSDK_GetEventApiUrl(nullptr));
-    EXPECT_STREQ("https://event/api", mine);
-    EXPECT_STREQ("https://win/api", win);
-    TesselSDK_Destroy(h);
+// Load late, drive through the exports, unload, twice, in a child process that a
+// crash in code of the unloaded library (a writer thread still running) ends early.
+TEST(SlowUnload, AfterDestroyWithAndWithoutShutdownAndLoadedAgain) {
+    ScopedEnv env("ENV", "UNLOAD");
+    ScopedEnv game("game_id", "unload-test");
+    const char* markers[] = {"unload marker with shutdown", "unload marker without shutdown"};
+    const auto loadDriveUnloadTwice = [&] {
+        for (const char* marker : markers) {
+            Library lib = Open();
+            if (!lib) std::_Exit(3);
+            TesselSDKHandle* h = EXPORT(TesselSDK_Create)("1.0.0", 1);
+            EXPORT(TesselSDK_InitLogger)();
+            EXPORT(TesselSDK_Log)(nullptr, TESSELSDK_LOG_INFO, marker);
+            EXPORT(TesselSDK_Initialize)(h, [](bool) {});
+            if (marker == markers[0]) EXPORT(TesselSDK_Shutdown)(h);
+            EXPORT(TesselSDK_Destroy)(h);
+            lib.reset();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // a running writer wakes twice
+        }
+        std::fprintf(stderr, "unloaded and still running\n");
+        std::exit(0);  // static destructors and exit handlers run with whatever still runs
+    };
+    const auto folder = std::filesystem::path(DataFolder()) / "VIVIDOVURUZ3UNLOAD" / "logs" / "unload-test";
+    std::filesystem::remove_all(folder);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(loadDriveUnloadTwice(), ::testing::ExitedWithCode(0), "unloaded and still running");
+    std::string logs;
+    for (const auto& file : std::filesystem::directory_iterator(folder)) logs += ReadFile(file.path().string());
+    for (const char* marker : markers) EXPECT_NE(std::string::npos, logs.find(marker)) << folder;
 }
