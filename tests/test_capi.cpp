@@ -36,7 +36,8 @@ void* Symbol(HMODULE m, const char* name) { return reinterpret_cast<void*>(GetPr
 #else
 using Library = std::unique_ptr<void, int (*)(void*)>;
 Library Open() {
-    const std::string path = std::getenv("TESSELSDK_TEST_BIN_DIR") + std::string("/libtesselsdk.so");
+    const char* dir = std::getenv("TESSELSDK_TEST_BIN_DIR");
+    const std::string path = std::string(dir ? dir : ".") + "/libtesselsdk.so";
     return Library(dlopen(path.c_str(), RTLD_NOW), &dlclose);
 }
 void* Symbol(void* m, const char* name) { return dlsym(m, name); }
@@ -141,7 +142,7 @@ TEST(CApi, CallbacksAreLookedUpWhenTheyRunAndIceServersArriveAsJson) {
 TEST(Shutdown, StopsHostCallbacksAndTheSharedLoggerButNotTheObject) {
     ResetServer();
     std::atomic<int> calls{0};
-    const auto count = [&](auto&&...) { ++calls; };  // every host callback
+    const auto count = [&](auto&&...) { ++calls; };  // every host callback but the reporter context
     const PlatformInterface p{{}, {}, count, count, count, count, count, count, {}};
     ScopedEnv member("member_no", "M123");
     auto logic = MakeLogic(p);  // geType 3
