@@ -12,18 +12,20 @@ std::string ReplacePathSeparators(std::string value) {
     return value;
 }
 
-}  // namespace
-
-std::string WithTrailingSeparator(const std::string& base) {
-    if (base.empty() || base.back() == '/' || base.back() == '\\') return base;
-    return base + "/";
-}
-
+// A whole folder name made unable to leave its folder: separators as above,
+// and a name made only of dots and blanks ("." or "..") all '_'.
 std::string SafeFolderName(const std::string& value) {
     std::string name = ReplacePathSeparators(value);
     if (name.find_first_not_of(". ") == std::string::npos)
         for (char& c : name) c = '_';
     return name;
+}
+
+}  // namespace
+
+std::string WithTrailingSeparator(const std::string& base) {
+    if (base.empty() || base.back() == '/' || base.back() == '\\') return base;
+    return base + "/";
 }
 
 std::string LogDirectory(const std::string& base, const std::string& env, const std::string& game) {

@@ -28,14 +28,10 @@ std::FILE* OpenLogFileForAppend(const std::string& path);
 // or '\'); "" stays "".
 std::string WithTrailingSeparator(const std::string& base);
 
-// A value that is a whole folder name, made unable to leave its folder: '/',
-// '\' and ':' become '_', and a name made only of dots and blanks ("." or
-// "..") has each of them replaced by '_'.
-std::string SafeFolderName(const std::string& value);
-
 // "<base>VIVIDOVURUZ3<env>/logs/<game>/" with `base` as given (already ending
-// in a separator, or empty); in `env` '/', '\' and ':' become '_', `game` is
-// made safe as above.
+// in a separator, or empty); in `env` and `game` '/', '\' and ':' become '_',
+// and a `game` made only of dots and blanks ("." or "..") has each of them
+// replaced by '_': neither can leave its folder.
 std::string LogDirectory(const std::string& base, const std::string& env, const std::string& game);
 
 // "TesselSDK_<year>_<month>_<day>_<clockCount>.log", nothing padded.

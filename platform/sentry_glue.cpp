@@ -28,14 +28,15 @@ std::string IdText(const sentry_uuid_t& id) {
     return text;
 }
 
-}  // namespace
-
+// The formatted message (at most 1023 characters).
 std::string FormatSentryLogText(const char* format, va_list args) {
     char buffer[1024];
     buffer[0] = '\0';
     if (format != nullptr && std::vsnprintf(buffer, sizeof buffer, format, args) < 0) buffer[0] = '\0';
     return buffer;
 }
+
+}  // namespace
 
 void SentryLogCallback(int level, const char* format, va_list args, void* /*userData*/) {
     try {

@@ -7,7 +7,8 @@
 
 namespace TesselSDK {
 
-// The reporter's logger hook: formats and forwards to the log with "[Sentry] ".
+// The reporter's logger hook: formats (at most 1023 characters) and forwards to the
+// log with "[Sentry] ".
 void SentryLogCallback(int level, const char* format, va_list args, void* userData);
 void SentryCaptureMessage(const char* message, int level);
 void SentryCaptureException(const char* type, const char* value);
@@ -19,8 +20,5 @@ bool SentryStart(const char* dsn, const char* release);
 void SentrySetTag(const char* key, const char* value);
 // Sends what is queued for up to `timeoutMs`, then closes the reporter.
 void SentryFlushAndClose(std::uint64_t timeoutMs);
-
-// SentryLogCallback's text: the formatted message (at most 1023 characters).
-std::string FormatSentryLogText(const char* format, va_list args);
 
 }  // namespace TesselSDK
