@@ -12,7 +12,7 @@
 #include "platform/probes_primitives.h"
 #include "test_support.h"
 #if defined(_WIN32)
-#include <windows.h>
+#include <stdlib.h>
 
 #include "platform/probes_gpu_win.h"
 #else
@@ -141,7 +141,7 @@ TEST(Account, TokenNeverReadPastTheBufferLanguageAndNationUntouchedOnFailure) {
     ScopedEnv token("OMBREL_ACCESS_TOKEN");
     EXPECT_EQ("", GetAccessToken());
 #if defined(_WIN32)
-    SetEnvironmentVariableW(L"OMBREL_ACCESS_TOKEN", L"\xD55C\xAD6D\xC5B4");  // the environment is UTF-16 there
+    _wputenv_s(L"OMBREL_ACCESS_TOKEN", L"\xD55C\xAD6D\xC5B4");  // the environment is UTF-16 there
 #else
     fillWholeTokenBuffer = true;
     EXPECT_EQ(longest, GetAccessToken());
