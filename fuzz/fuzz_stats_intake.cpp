@@ -1,13 +1,5 @@
-// Any text as a statistics report pushed into a collector with a session
-// running: the intake never throws, and every record it posts is valid JSON.
-// The streaming reader keeps exactly what a walk over the document tree of
-// the same text finds.
-#include <cstddef>
-#include <cstdint>
-#include <exception>
-#include <string>
-#include <string_view>
-
+// Any text as a statistics report: the streaming reader keeps exactly what a walk over the document tree of
+// the same text finds, and a collector with a session running takes it without throwing and posts valid JSON.
 #include <nlohmann/json.hpp>
 
 #include "sqm/sqm.h"
@@ -17,120 +9,74 @@
 #include "util/json_parse.h"
 #include "util/text.h"
 
-namespace {
-
+using namespace TesselSDK;
 using Json = nlohmann::ordered_json;
-using TesselSDK::ReportFact;
-using TesselSDK::StatsReportFacts;
+using F = ReportFact;
 
-std::string ValueText(const Json& v) { return v.is_string() ? v.get<std::string>() : v.dump(); }
+static std::string Text(const Json& v) { return v.is_string() ? v.get<std::string>() : v.dump(); }
 
-// The facts of a report, read from its document tree.
-StatsReportFacts TreeFacts(const Json& root) {
+static const std::map<std::string, F> kFacts = {
+    {"local-candidate/candidateType", F::LocalCandidateType}, {"local-candidate/address", F::LocalAddress},
+    {"local-candidate/networkType", F::LocalNetworkType}, {"local-candidate/vpn", F::LocalVpn},
+    {"local-candidate/relayProtocol", F::LocalRelayProtocol}, {"remote-candidate/port", F::RemotePort},
+    {"remote-candidate/candidateType", F::RemoteCandidateType}, {"remote-candidate/address", F::RemoteAddress},
+    {"remote-candidate/protocol", F::RemoteProtocol}, {"remote-candidate/relayProtocol", F::RemoteRelayProtocol},
+    {"codec/mimeType", F::OtherMimeType}, {"codec/clockRate", F::OtherClockRate},
+    {"codec/sdpFmtpLine", F::OtherSdpFmtpLine}, {"outbound-rtp/targetBitrate", F::TargetBitrate}};
+
+static StatsReportFacts TreeFacts(const Json& root) {
     StatsReportFacts f;
-    auto set = [&f](ReportFact fact, const std::string& text) {
-        f.facts[static_cast<std::size_t>(fact)] = text;
-        f.factsSet |= std::uint32_t{1} << static_cast<unsigned>(fact);
-    };
-    if (!root.is_object() || !root.contains("stats") || !root["stats"].is_array()) return f;
-    f.hasStats = true;
-    for (const Json& e : root["stats"]) {
+    f.hasStats = root.is_object() && root.contains("stats") && root["stats"].is_array();
+    for (const Json& e : f.hasStats ? root["stats"] : Json::array()) {
         if (!e.is_object() || !e.contains("members") || !e["members"].is_object()) continue;
-        const std::string type = e.contains("type") && e["type"].is_string() ? e["type"].get<std::string>() : "";
         const Json& m = e["members"];
-        const std::pair<const char*, ReportFact> local[] = {{"candidateType", ReportFact::LocalCandidateType},
-                                                            {"address", ReportFact::LocalAddress},
-                                                            {"networkType", ReportFact::LocalNetworkType},
-                                                            {"vpn", ReportFact::LocalVpn},
-                                                            {"relayProtocol", ReportFact::LocalRelayProtocol}};
-        const std::pair<const char*, ReportFact> remote[] = {{"candidateType", ReportFact::RemoteCandidateType},
-                                                             {"address", ReportFact::RemoteAddress},
-                                                             {"port", ReportFact::RemotePort},
-                                                             {"protocol", ReportFact::RemoteProtocol},
-                                                             {"relayProtocol", ReportFact::RemoteRelayProtocol}};
-        const auto* rules = type == "local-candidate" ? local : type == "remote-candidate" ? remote : nullptr;
-        for (int k = 0; rules != nullptr && k < 5; ++k) {
-            if (m.contains(rules[k].first)) set(rules[k].second, ValueText(m[rules[k].first]));
-        }
-        if (type == "codec" && m.contains("mimeType")) {
-            const bool video = TesselSDK::AsciiUpper(ValueText(m["mimeType"])).find("VIDEO") != std::string::npos;
-            const char* names[] = {"mimeType", "clockRate", "sdpFmtpLine"};
-            for (int n = 0; n < 3; ++n) {
-                const auto fact = static_cast<ReportFact>(
-                    static_cast<int>(video ? ReportFact::VideoMimeType : ReportFact::OtherMimeType) + n);
-                if (m.contains(names[n])) set(fact, TesselSDK::TrimWhitespace(ValueText(m[names[n]])));
-            }
-        }
-        if (type == "outbound-rtp" && m.contains("kind") && m["kind"] == "video" && m.contains("targetBitrate")) {
-            set(ReportFact::TargetBitrate, TesselSDK::TrimWhitespace(ValueText(m["targetBitrate"])));
-        }
+        const std::string type = e.contains("type") && e["type"].is_string() ? e["type"].get<std::string>() : "";
+        const bool asRead = type == "local-candidate" || type == "remote-candidate";  // the others trimmed
+        const bool codec = type == "codec" && m.contains("mimeType");
+        const bool video = codec && AsciiUpper(Text(m["mimeType"])).find("VIDEO") != std::string::npos;
+        const bool videoRtp = type == "outbound-rtp" && m.contains("kind") && m["kind"] == "video";
         for (auto it = m.begin(); it != m.end(); ++it) {
-            const int i = TesselSDK::TrackedStatIndex(it.key());
-            if (i < 0) continue;
-            f.stats[static_cast<std::size_t>(i)] = TesselSDK::TrimWhitespace(ValueText(it.value()));
-            f.statsSet |= std::uint64_t{1} << i;
+            const auto fact = kFacts.find(type + "/" + it.key());
+            if (fact != kFacts.end() && (asRead || codec || videoRtp)) {
+                const auto k = static_cast<size_t>(fact->second) - (video ? 3 : 0);  // the video codec's 3 before
+                f.facts[k] = asRead ? Text(*it) : TrimWhitespace(Text(*it));
+                f.factsSet |= 1u << k;
+            }
+            if (const int i = TrackedStatIndex(it.key()); i >= 0) {
+                f.stats[static_cast<size_t>(i)] = TrimWhitespace(Text(*it));
+                f.statsSet |= std::uint64_t{1} << i;
+            }
         }
     }
     return f;
 }
 
-bool SameFacts(const StatsReportFacts& a, const StatsReportFacts& b) {
-    if (a.hasStats != b.hasStats || a.statsSet != b.statsSet || a.factsSet != b.factsSet) return false;
-    for (std::size_t i = 0; i < TesselSDK::kTrackedStatCount; ++i) {
-        if (a.HasStat(i) && a.stats[i] != b.stats[i]) return false;
-    }
-    for (std::size_t i = 0; i < a.facts.size(); ++i) {
-        if (a.Text(static_cast<ReportFact>(i)) != b.Text(static_cast<ReportFact>(i))) return false;
-    }
-    return true;
-}
-
-void CheckAgainstTree(std::string_view text) {
-    StatsReportFacts streamed;
-    const bool read = TesselSDK::ReadStatsReport(text, streamed);
-    Json tree;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    StatsReportFacts got;
+    const bool readable = ReadStatsReport(text.c_str(), got);
     try {
-        tree = TesselSDK::ParseOutsideJson(text);
+        const StatsReportFacts tree = TreeFacts(ParseOutsideJson(text.c_str()));
+        bool same = got.hasStats == tree.hasStats && got.statsSet == tree.statsSet && got.factsSet == tree.factsSet;
+        for (size_t i = 0; i < kTrackedStatCount; ++i) same &= !got.HasStat(i) || got.stats[i] == tree.stats[i];
+        for (size_t i = 0; i < got.facts.size(); ++i) same &= got.Text(F(i)) == tree.Text(F(i));
+        if (!readable || !same) __builtin_trap();
     } catch (const std::exception&) {
-        if (read) __builtin_trap();
-        return;
+        if (readable) __builtin_trap();  // the reader took what is not JSON or nests too deep
     }
-    if (!read || !SameFacts(TreeFacts(tree), streamed)) __builtin_trap();
-}
-
-TesselSDK::SQM& Collector() {
-    static long long clock = 1796575112000;
-    static TesselSDK::SQM* sqm = [] {
-        auto* s = new TesselSDK::SQM();
-        TesselSDK::SqmCallbacks cb;
-        cb.nowMsFn = [] { return clock += 1000; };
-        cb.envFn = [](const char*) { return std::string("DEMO"); };
-        cb.timeZoneFn = [] { return std::string("+09:00"); };
-        cb.httpPostFn = [](const std::string&, const std::string& body, const std::map<std::string, std::string>&,
-                           std::function<void(int, const std::string&)> done) {
-            std::string record = testsupport::Gunzip(body);
-            if (!nlohmann::ordered_json::accept(record)) __builtin_trap();
+    static SQM* const collector = [] {
+        auto* sqm = new SQM();
+        SqmCallbacks cb;
+        cb.nowMsFn = [clock = 1796575112000LL]() mutable { return clock += 1000; };
+        cb.httpPostFn = [](const std::string&, const std::string& body, const auto&, auto done) {
+            if (!Json::accept(testsupport::Gunzip(body))) __builtin_trap();
             done(200, "");
         };
-        s->SetHostCallbacks(cb, "fuzz", 1);
-        s->SetStreamerId("fuzz-1-0");
-        TesselSDK::SqmConfig config;
-        config.enabled = true;
-        config.metric_collect_interval_s = 0;
-        config.start_streaming_push_delay_s = 0;
-        config.during_streaming_push_interval_s = 0;
-        s->SetConfig(config);
-        s->OnStreamingStart("player", "wifi");
-        return s;
+        sqm->SetHostCallbacks(cb, "fuzz", 1);
+        sqm->SetConfig(SqmConfig{true, "", 0, 0, 0});  // every push posts
+        sqm->OnStreamingStart("player", "wifi");
+        return sqm;
     }();
-    return *sqm;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
-    CheckAgainstTree(text.c_str());
-    Collector().PushWebRTCStatsReport("player", text.c_str());
+    collector->PushWebRTCStatsReport("player", text.c_str());
     return 0;
 }
