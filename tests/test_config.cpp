@@ -124,7 +124,7 @@ TEST(ConfigParse, ValueOutside32BitsOrOfAnotherTypeEndsTheParse) {
         EXPECT_TRUE(Rows(c) == kAllRows + "1|" && c.bitrateProfiles.count("a")) << bad;
     }
     for (const char* v : {"\"ten\"", "4294967296", "-2147483649", "1e10"})
-        EXPECT_EQ(Rows(Parse(Document("null", "5"))), Rows(Parse(Document("{}", v)))) << v;
+        EXPECT_EQ(Rows(Parse(Document("null", "5"))), Rows(Parse(Document(R"({"P":{}})", v)))) << v;
 }
 
 TEST(ConfigParse, ProfileValuesConvertedOrKeptAtTheirDefaultsAndLookedUp) {
