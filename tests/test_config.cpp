@@ -1,0 +1,240 @@
+// The remote configuration (parse and profile lookup) and the initialisation
+// through the C interface, against the service double as configuration host.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <clocale>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "capi/handle.h"
+#include "core/cdn_config.h"
+#include "core/link_logic_impl.h"
+#include "log/logger.h"
+#include "test_support.h"
+#include "tesselsdk/tesselsdk.h"
+#include "util/text.h"
+
+using testsupport::ScopedEnv;
+
+namespace {
+
+template <typename... T> std::string Join(const T&... parts) {
+    std::ostringstream out;
+    ((out << parts << '|'), ...);
+    return out.str();
+}
+
+auto Parse(const std::string& body, const std::string& id = "GAME") { return TesselSDK::ParseCdnConfig(body, id); }
+
+std::string Rows(const TesselSDK::CdnConfig& c) {
+    return Join(c.webSocketUrl, c.turnApiUrl, c.eventApiUrl, c.windowsEventsApiUrl, c.sentryEnable, c.sentryDsn,
+                c.sqm.metric_collect_interval_s, c.bitrateProfiles.size());
+}
+
+std::string Fields(const TesselSDK::CdnConfig& c, const std::string& name) {
+    const TesselSDK::BitrateProfile& p = c.bitrateProfiles.at(name);
+    return Join(p.MaxBitrate, p.MinBitrate, p.Fps, p.MinQP, p.MaxQP, p.H264Profile, p.Multipass, p.EncoderPreset,
+                p.RateControl, p.DegradationPreference);
+}
+
+// Every row, with `unreal` as the bitrate section: its Rows() are kAllRows + the profile count.
+std::string Document(const std::string& unreal, const std::string& interval = "4") {
+    return R"({"virivizar_ss":{"ws":{"kr":"ws.host"}},"virivizar_turn":{"api":{"kr":"https://turn"}},
+        "virivizar_event":{"api":{"kr":"https://event"}},"virivizar_windows_events":{"api":{"kr":"https://win"}},
+        "virivizar_sentry":{"enable":true,"dsn":"https://k@dsn/1"},"virivizar_sqm":{"metric_collect_interval_s":)" +
+           interval + R"(},"virivizar_bitrate":{"Unreal":)" + unreal + "}}";
+}
+const std::string kAllRows = "ws.host|https://turn|https://event|https://win|1|https://k@dsn/1|4|";
+
+const char kDoc[] = "/application_no/STATIC/halyxapp/streaming/config_streaming.json";
+const std::string kToken = "tok+en/with=chars&more-0123456789abcdef";
+const std::string kMaskedToken = "tok+\xE2\x80\xA6(" + std::to_string(kToken.size()) + " chars)";
+const std::string kWs = R"("virivizar_ss":{"ws":{"kr":"signal.example"}})";
+const std::string kAuto = R"("virivizar_bitrate":{"Unreal":{"AUTO":{"MaxBitrate":3,"Fps":30,"MinQP":10}}})";
+std::vector<std::string> g_calls;
+bool g_throwInStreamer = false;
+std::string g_url;
+
+std::vector<std::string> LogLines() {  // each line after its time stamp: "[LEVEL] message"
+    TesselSDK::Logger::Instance().Stop();
+    auto lines = testsupport::ReadLines(TesselSDK::Logger::Instance().CurrentLogFilePath());
+    for (auto& line : lines) line.erase(0, 26);
+    return lines;
+}
+
+class InitFlow : public ::testing::Test {
+protected:
+    using Handle = std::unique_ptr<TesselSDKHandle, decltype(&TesselSDK_Destroy)>;
+    void SetUp() override {
+        testsupport::ResetServer();
+        TesselSDK::Logger::Instance().Stop();
+        g_calls.clear();
+    }
+    static Handle Run() {
+        Handle h(TesselSDK_Create("5.6.7", 4), &TesselSDK_Destroy);
+        TesselSDK_SetBitrateCallback(h.get(), [](int a, int b, int c) { g_calls.push_back(Join("bitrate", a, b, c)); });
+        TesselSDK_SetInitSentry(
+            h.get(), [](const char* d, const char* e, const char* r) { g_calls.push_back(Join("sentry", d, e, r)); });
+        TesselSDK_SetCreateStreamer(h.get(), [](const char*, const char* url) {
+            g_calls.push_back("streamer");
+            g_url = url;
+            if (g_throwInStreamer) throw std::runtime_error("host failure");
+        });
+        TesselSDK_SetStartStreaming(h.get(), [] { g_calls.push_back("start"); });
+        TesselSDK_Initialize(h.get(), [](bool ok) { g_calls.push_back(Join("init", ok)); });
+        return h;
+    }
+    static void Serve(const std::string& body, const std::string& env = "live") {
+        testsupport::AddRoute({{"path", "/cdn-" + env + "/" + env + kDoc}, {"status", 200}, {"body", body}});
+    }
+    ScopedEnv gate{"streaming_yn", "y"}, env{"ENV"}, member{"member_no", "M/77"}, game{"game_id", "GAME1"},
+        token{"OMBREL_ACCESS_TOKEN", kToken}, host{"COMPUTERNAME", "123456789012345"};
+};
+
+}  // namespace
+
+TEST(ConfigParse, RowsAndWhereAFailingRowEndsTheParse) {
+    const std::string none = "||||0||5|0|";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", none}, {"not json", none}, {"{\"a\":1} // comment", none}, {"{\"a\":1} trailing", none}, {"[1,2]", none},
+        {Document(R"({"AUTO":{}})"), kAllRows + "1|"}, {Document(R"("AUTO")"), kAllRows + "0|"},
+        {R"({"virivizar_ss":{"ws":{"kr":"w"}},"virivizar_turn":{"api":{"kr":5}},"virivizar_event":{"api":{"kr":"e"}}})",
+         "w||||0||5|0|"},  // a row of another type ends the parse
+        {R"({"virivizar_ss":"t","virivizar_turn":{"api":[1]},"virivizar_event":{"api":{"kr":"e"}}})", "||e||0||5|0|"},
+        {R"({"virivizar_sentry":{"enable":"true","dsn":"d1"}})", "||||0|d1|5|0|"},
+        {R"({"virivizar_sentry":{"enable":true,"dsn_unreal":"","dsn":"d1"}})", "||||1||5|0|"},
+        {R"({"virivizar_sentry":{"dsn_unreal":"d2","dsn":"d1"}})", "||||0|d2|5|0|"},
+        {R"({"virivizar_sentry":{"dsn":7},"virivizar_bitrate":{"Unreal":{"AUTO":{}}}})", none},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.second, Rows(Parse(c.first))) << c.first;
+}
+
+TEST(ConfigParse, ValueOutside32BitsOrOfAnotherTypeEndsTheParse) {
+    // Profiles are read in document order: "b" raises, so "a" stays and "c" is never read. A bad interval
+    // of the metrics section ends the parse too: the rows before it stay, the profiles are never read.
+    for (const char* bad : {R"("MaxBitrate":"letters")", R"("MaxBitrate":"99999999999")", R"("MaxBitrate":null)",
+                            R"("MaxBitrate":[1])", R"("MaxBitrate":2147483648)", R"("MaxBitrate":-2147483649)",
+                            R"("MaxBitrate":1e300)", R"("MinQP":3000000000)"}) {
+        const auto c = Parse(Document(std::string(R"({"a":{"Fps":1},"b":{"Fps":2,)") + bad + R"(},"c":{}})"));
+        EXPECT_TRUE(Rows(c) == kAllRows + "1|" && c.bitrateProfiles.count("a")) << bad;
+    }
+    for (const char* v : {"\"ten\"", "4294967296", "-2147483649", "1e10"})
+        EXPECT_EQ(Rows(Parse(Document("null", "5"))), Rows(Parse(Document(R"({"P":{}})", v)))) << v;
+}
+
+TEST(ConfigParse, ProfileValuesConvertedOrKeptAtTheirDefaultsAndLookedUp) {
+    auto c = Parse(Document(R"({"n":5, "arr":[1],
+        "text":{"MaxBitrate":"  -45xyz","MinBitrate":"123","Fps":true,"MinQP":"30","MaxQP":51.9,"Multipass":"FULL",
+            "H264Profile":"BASELINE","EncoderPreset":"ULTRA_LOW_LATENCY","DegradationPreference":"BALANCED"},
+        "lim":{"MaxBitrate":2147483647,"MinBitrate":-2147483648,"Fps":-7.9,"MinQP":0,"RateControl":"ConstQP"},
+        "wrong":{"MaxBitrate":7.9,"MinQP":-1,"MaxQP":52,"H264Profile":"high","Multipass":1,"EncoderPreset":null,
+                 "RateControl":"cbr","DegradationPreference":["BALANCED"],"Fps":25}})"));
+    const std::string enums = "HIGH|DISABLED|LOW_QUALITY|CBR|MAINTAIN_FRAMERATE|";
+    EXPECT_EQ(3u, c.bitrateProfiles.size()) << "members that are not objects are skipped";
+    EXPECT_EQ("-45|123|1|30|51|BASELINE|FULL|ULTRA_LOW_LATENCY|CBR|BALANCED|", Fields(c, "text"));
+    EXPECT_EQ("2147483647|-2147483648|-7|0|40|HIGH|DISABLED|LOW_QUALITY|ConstQP|MAINTAIN_FRAMERATE|", Fields(c, "lim"));
+    EXPECT_EQ("7|10000000|25|20|40|" + enums, Fields(c, "wrong")) << "values outside their sets keep the defaults";
+    // The lookup: the named profile, else "AUTO" (case matters), else none; it never inserts.
+    EXPECT_TRUE(!FindBitrateProfile(c, "NOPE") && !FindBitrateProfile(c, nullptr) && FindBitrateProfile(c, "lim"));
+    const auto* automatic = &c.bitrateProfiles["AUTO"];
+    EXPECT_TRUE(FindBitrateProfile(c, nullptr) == automatic && FindBitrateProfile(c, "LIM") == automatic &&
+                c.bitrateProfiles.size() == 4);
+    c = Parse(Document(R"([{"Fps":10},7,{"Fps":12}])"));  // an array names its objects by position
+    EXPECT_EQ("2|20000000|10000000|12|20|40|" + enums, Join(c.bitrateProfiles.size()) + Fields(c, "2"));
+}
+
+TEST_F(InitFlow, GateAndEnvironmentChooseTheDocumentWhateverTheHostLocale) {
+    // A host may set a locale whose toupper changes bytes beyond ASCII: only a to z are upper-cased.
+    const std::string before = std::setlocale(LC_CTYPE, nullptr);
+    if (!std::setlocale(LC_CTYPE, ".1252")) std::setlocale(LC_CTYPE, "en_US.ISO-8859-1");
+    const struct { const char* gate; const char* env; std::string path; } cases[] = {  // gate null: unset
+        {nullptr, "", ""}, {"", "", ""}, {"n", "", ""}, {"N", "", "/cdn-live/live"}, {"no", "live", "/cdn-live/live"},
+        {"0", "zeph8", "/cdn-sandbox/sandbox"}, {"y", "SANDBOX", "/cdn-sandbox/sandbox"},
+        {"y", "Dev2", "/cdn-dev2/dev2"}, {"y", "qa", "/cdn-qa/qa"}, {"y", "prod", ""}, {"y", "d\xEAv", ""},
+    };
+    for (const auto& c : cases) {
+        testsupport::ResetServer();
+        ScopedEnv g = c.gate ? ScopedEnv("streaming_yn", c.gate) : ScopedEnv("streaming_yn");
+        ScopedEnv e("ENV", c.env);
+        Run();
+        const auto seen = testsupport::Requests("/cdn-");
+        EXPECT_EQ(c.path.empty() ? "0|" : c.path + kDoc, seen.size() == 1 ? seen[0].path : Join(seen.size())) << c.env;
+    }
+    // U+02B0 is "\xCA\xB0", what such a locale would make of the game id.
+    EXPECT_FALSE(Parse(R"({"virivizar_sqm":{"games":{"\u02B0":{"enabled":true}}}})", "\xEA\xB0").sqm.enabled);
+    std::setlocale(LC_CTYPE, before.c_str());
+    EXPECT_EQ(std::vector<std::string>(11, "init|0|"), g_calls);
+    const auto lines = LogLines();
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "[ERROR] [TesselSDK::Initialize] Invalid ENV value: 'D\xEAV'"));
+}
+
+TEST_F(InitFlow, EachOutcomeReportedOnceAfterTheHostCallbacks) {
+    ScopedEnv dev("ENV", "dev");
+    Serve(R"({"virivizar_event":{"api":{"kr":"https://event.example/n"}},)" + kAuto + "}", "dev");  // no WebSocket host
+    EXPECT_STREQ("https://event.example/n", TesselSDK_GetEventApiUrl(Run().get())) << "the rest is kept";
+    // A DSN with reporting off goes to the host with ENV as read; without profiles the default bit rate applies.
+    Serve("{" + kWs + R"(,"virivizar_sentry":{"enable":false,"dsn":"https://key@reporter.example/3"}})", "dev");
+    Run();
+    Serve("{" + kWs + "," + kAuto + R"(,"virivizar_sentry":{"enable":true,"dsn":""}})", "dev");  // no DSN: no reporter
+    Run();
+    g_throwInStreamer = true;  // the host's exception stays in the library
+    EXPECT_NO_THROW(Run());
+    g_throwInStreamer = false;
+    EXPECT_EQ((std::vector<std::string>{
+                  "init|0|", "sentry|https://key@reporter.example/3|dev|unreal-vuzavedurozazi-tesselsdk|",
+                  "bitrate|10000000|20000000|60|", "streamer", "start", "init|1|", "bitrate|10000000|3|30|", "streamer",
+                  "start", "init|1|", "bitrate|10000000|3|30|", "streamer", "init|0|"}),
+              g_calls);
+}
+
+TEST_F(InitFlow, FullInitialisationLogsTheTokenOnlyMasked) {
+    Serve("{" + kWs + "," + kAuto + "}");
+    ScopedEnv badGame("game_id", "G\xC3\xA9\xFF");  // the GA data repairs what is not UTF-8
+    const auto h = Run();
+    auto& logic = *static_cast<TesselSDK::LinkLogicImpl*>(h->logic.load());
+    TesselSDK::EncoderSettings enc;  // an unknown profile gives "AUTO"
+    EXPECT_TRUE(logic.GetEncoderConfig("NOPE", &enc));
+    EXPECT_EQ("10|40|HIGH|CBR|", Join(enc.MinQP, enc.MaxQP, enc.H264Profile, enc.RateControl));
+    EXPECT_EQ((std::vector<std::string>{"bitrate|10000000|3|30|", "streamer", "start", "init|1|"}), g_calls);
+    // The URL carries the logged GA data, Base64 and then URL encoded.
+    const auto lines = LogLines();
+    const std::string gaPrefix = "[DEBUG]   GA Data (JSON): ";
+    const auto gaLine = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return !l.rfind(gaPrefix, 0); });
+    ASSERT_NE(lines.end(), gaLine);
+    const std::string gaText = gaLine->substr(gaPrefix.size());
+    const std::string head = "wss://signal.example/s/" + logic.StreamerId() + "/?token=";
+    const std::string tail =
+        "&member_no=M%2F77&reconnect_cnt=0&ga_data=" + TesselSDK::UrlEncode(TesselSDK::Base64Encode(gaText));
+    EXPECT_EQ(head + "tok%2Ben%2Fwith%3Dchars%26more-0123456789abcdef" + tail, g_url);
+    std::string ga = gaText;  // its time in milliseconds and the GPU series replaced
+    ga.replace(ga.find(R"("series":")") + 10, std::string::npos, R"(S"}})");
+    ga.replace(ga.find(R"("start_dt":"1)") + 12, 13, "T");
+    EXPECT_EQ(R"({"game_id":"G)" "\xC3\xA9\xEF\xBF\xBD" R"(","platform":"Windows","pc_name":"12345678901234...",)"
+              R"("ge_type":4,"start_dt":"T","streamer_id":")" + logic.StreamerId() +
+                  R"(","gc_info":{"nv_enc":1,"series":"S"}})", ga);
+    // The token reaches the log only masked, never raw or encoded.
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "[DEBUG]   Token: " + kMaskedToken));
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(),
+                            "[DEBUG] [TesselSDK::Initialize] Full Signalling URL: " + head + kMaskedToken + tail));
+    for (const auto& line : lines)
+        EXPECT_TRUE(line.find(kToken) == std::string::npos && line.find("tok%2Ben") == std::string::npos) << line;
+}
+
+TEST_F(InitFlow, OwnReporterReportsStartAndShutdown) {
+    const std::string port = testsupport::ServerUrl().substr(testsupport::ServerUrl().rfind(':') + 1);
+    Serve("{" + kWs + R"(,"virivizar_sentry":{"enable":true,"dsn_unreal":"http://key@127.0.0.1:)" + port + "/42\"}}");
+    const auto h = Run();
+    testsupport::WaitForRequests("/api/42/envelope/", 1);
+    TesselSDK_Shutdown(h.get());  // reports, flushes and closes the reporter
+    EXPECT_EQ("bitrate|10000000|20000000|60|", g_calls.front()) << "the host's InitSentry is not used";
+    std::string bodies;  // the start event with the tags, the shutdown event with the breadcrumb of the completed start
+    for (const auto& r : testsupport::Requests("/api/42/envelope/")) bodies += r.body;
+    for (const char* fact : {R"(initialized successfully")", R"(shutting down")", R"("TESSELSDK_ENV":"LIVE")",
+                             R"("lifecycle","message":"TesselSDK initialization complete")",
+                             R"("TESSELSDK_GAME_ID":"GAME1")", R"("release":"unreal-vuzavedurozazi-tesselsdk")"})
+        EXPECT_NE(std::string::npos, bodies.find(fact)) << fact;
+}
