@@ -1,5 +1,4 @@
-// The network side against the service double: the HTTP client on the wire (both transports), the
-// URL and redirect rules the wire cannot show, TURN, the mobile notification and telemetry.
+// Against the service double: the HTTP client (both transports), TURN, mobile notification, telemetry.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -44,7 +43,8 @@ Outcome Request(const std::string& method, const std::string& url, const std::st
     const auto caller = std::this_thread::get_id();
     const auto done = [&](int status, const std::string& text) {
         calls += std::this_thread::get_id() == caller ? 1 : 100;
-        out.status = status, out.body = text;
+        out.status = status;
+        out.body = text;
     };
     const int shortMs = receiveMs < 0 ? -1 : 500;
     out.result = HttpRequest(method, url, method == "POST" ? "application/json" : "", body, headers, done, shortMs,
@@ -54,12 +54,6 @@ Outcome Request(const std::string& method, const std::string& url, const std::st
 }
 Outcome Get(const std::string& url, const HttpHeaders& headers = {}) { return Request("GET", url, "", headers); }
 std::string Fail(const char* text) { return std::string("0 0 ") + text; }
-
-RecordedRequest OnlyRequest(const std::string& prefix) {
-    const auto requests = Requests(prefix);
-    EXPECT_EQ(1u, requests.size()) << prefix;
-    return requests.empty() ? RecordedRequest() : requests[0];
-}
 
 // "Name=value;" for each header line of `r` named in `names`, in the order received.
 std::string Picked(const RecordedRequest& r, const std::vector<std::string>& names) {
@@ -86,14 +80,6 @@ std::string Summary(const Servers& servers) {
 
 const char kTelemetryPath[] = "/telemetry/std_halyx";
 
-// Each telemetry event's "elapsed_time" and a space, in the order received.
-std::string ElapsedTimes() {
-    std::string out;
-    for (const auto& r : Requests(kTelemetryPath))
-        out += ordered_json::parse(r.body)["action_info"]["action_param"]["elapsed_time"].get<std::string>() + " ";
-    return out;
-}
-
 class Telemetry : public ::testing::Test {
 protected:
     void SetUp() override { ResetServer(); }
@@ -110,9 +96,8 @@ TEST(HttpClient, AnswersArriveWithTheirStatusAndRawBody) {
     std::string chunked(1 << 20, '\0');
     for (size_t i = 0; i < chunked.size(); ++i) chunked[i] = static_cast<char>(i % 251);
     EXPECT_TRUE(chunked == Get(Url("/chunked/" + std::to_string(chunked.size()))).body);
-    // An empty completion is skipped; the request goes out all the same.
-    EXPECT_TRUE(HttpPostJson(Url("/event/no-completion"), "{}", {}, HttpCompletion()));
-    EXPECT_EQ(1u, Requests("/event/no-completion").size());
+    // An empty completion is skipped, the request sent all the same.
+    EXPECT_TRUE(HttpPostJson(Url("/event/none"), "{}", {}, HttpCompletion()) && Requests("/event/none").size() == 1);
 }
 
 TEST(HttpClient, PostGoesOutByteExactWithItsLinesInOrderAndNoExpectContinue) {
@@ -122,7 +107,7 @@ TEST(HttpClient, PostGoesOutByteExactWithItsLinesInOrderAndNoExpectContinue) {
     const HttpHeaders headers = {{"caller-id", "c"},  {"X-Nation", "KR"}, {"Content-Type", "application/json"},
                                  {"Authorization", "Bearer t"}, {"X-Lang", "ko"}, {"Content-Encoding", "identity"}};
     EXPECT_EQ(200, Request("POST", Url("/event/large"), body, headers).status);
-    const RecordedRequest r = OnlyRequest("/event/large");
+    const RecordedRequest r = Requests("/event/large").at(0);
     EXPECT_TRUE(r.method == "POST" && r.body == body && r.Header("User-Agent") == "TesselSDK/1.0");
     // Ours in order (a map entry "Content-Type" is a line of its own); no Accept, Expect, Accept-Encoding.
     EXPECT_EQ("Content-Type=application/json;Authorization=Bearer t;Content-Encoding=identity;"
@@ -138,10 +123,9 @@ TEST(HttpClient, BytesReachTheWireUnchangedAndHeaderLinesCannotBeInjected) {
          {"X-Nul", std::string("a\0X-Injected: 3", 15)}, {"X-Colon: b", "c"}, {"", "x"}});
     Get(Url("/echo/caf\xE9"));  // not UTF-8: each byte is a character of its own
     const auto requests = Requests("/echo");
-    ASSERT_EQ(2u, requests.size());
-    const RecordedRequest& r = requests[0];
+    const RecordedRequest& r = requests.at(0);
     EXPECT_EQ("GET /echo/caf%C3%A9%20x%F0%9F%98%80%22%3C%3E%5C%5E%60%7B%7C%7D%7F%09?id=%41 /echo/caf%C3%A9",
-              r.method + " " + r.path + " " + requests[1].path);
+              r.method + " " + r.path + " " + requests.at(1).path);
     EXPECT_EQ("X-Empty=;", Picked(r, {"Content-Type", "Transfer-Encoding", "X-Injected", "X-Lang", "X-Cr", "X-Nul",
                                       "X-Colon", "X-Empty"}));
     EXPECT_TRUE(r.body.empty() && (r.Header("Content-Length").empty() || r.Header("Content-Length") == "0"));
@@ -152,27 +136,24 @@ TEST(HttpClient, BytesReachTheWireUnchangedAndHeaderLinesCannotBeInjected) {
 
 TEST(HttpClient, RedirectsAreFollowedAsWinHttpDoesAndCredentialsStayWithTheirOrigin) {
     ResetServer();
-    // 307 and 301 send the request again with body and lines; 302 turns a POST, 303 any method, into a GET.
-    EXPECT_EQ(200, Request("POST", Url("/redirect/307?to=/echo/307"), "{\"b\":2}", {{"caller-id", "c"}}).status);
+    // 307 and 301 send the request again with body and lines, "Authorization" only to the same origin
+    // ("localhost" is another host); 302 turns a POST, 303 any method, into a GET without the body.
+    const HttpHeaders auth = {{"Authorization", "s"}, {"caller-id", "c"}};
+    const std::string elsewhere = "http://localhost" + ServerUrl().substr(ServerUrl().rfind(':')) + "/echo/elsewhere";
+    EXPECT_EQ(200, Request("POST", Url("/redirect/307?to=/echo/307"), "{\"b\":2}", auth).status);
+    EXPECT_EQ(200, Request("POST", Url("/redirect/307?to=" + elsewhere), "{}", auth).status);
     EXPECT_EQ(200, Request("POST", Url("/redirect/302?to=/echo/302"), "{\"a\":1}").status);
     EXPECT_EQ(200, Request("PUT", Url("/redirect/303?to=/echo/303"), "{\"c\":3}").status);
     AddRoute({{"path", "/dir/page"}, {"status", 301}, {"headers", {{"Location", "sibling?q"}}}});
     EXPECT_EQ(404, Request("PUT", Url("/dir/page"), "x").status);
     std::string seen;
-    for (const auto& r : Requests()) seen += r.method + " " + r.path + " " + r.body + " " + r.Header("caller-id") + "\n";
-    EXPECT_EQ("POST /redirect/307?to=/echo/307 {\"b\":2} c\nPOST /echo/307 {\"b\":2} c\n"
-              "POST /redirect/302?to=/echo/302 {\"a\":1} \nGET /echo/302  \n"
-              "PUT /redirect/303?to=/echo/303 {\"c\":3} \nGET /echo/303  \nPUT /dir/page x \nPUT /dir/sibling?q x \n",
+    for (const auto& r : Requests())
+        seen += r.method + " " + r.path + " " + r.body + " " + r.Header("Authorization") + r.Header("caller-id") + "\n";
+    EXPECT_EQ("POST /redirect/307?to=/echo/307 {\"b\":2} sc\nPOST /echo/307 {\"b\":2} sc\nPOST /redirect/307?to=" +
+                  elsewhere + " {} sc\nPOST /echo/elsewhere {} c\nPOST /redirect/302?to=/echo/302 {\"a\":1} \n"
+                  "GET /echo/302  \nPUT /redirect/303?to=/echo/303 {\"c\":3} \nGET /echo/303  \nPUT /dir/page x \n"
+                  "PUT /dir/sibling?q x \n",
               seen);
-    // Kept on the same origin, dropped for another host (the same double, named "localhost").
-    const HttpHeaders auth = {{"Authorization", "Bearer secret"}, {"caller-id", "c"}};
-    std::string elsewhere = Url("/echo/elsewhere");
-    elsewhere.replace(elsewhere.find("127.0.0.1"), 9, "localhost");
-    EXPECT_EQ(200, Get(Url("/redirect/307?to=/echo/same-origin"), auth).status);
-    EXPECT_EQ(200, Get(Url("/redirect/307?to=" + elsewhere), auth).status);
-    EXPECT_EQ("Authorization=Bearer secret;caller-id=c;caller-id=c;",
-              Picked(OnlyRequest("/echo/same"), {"Authorization", "caller-id"}) +
-                  Picked(OnlyRequest("/echo/elsewhere"), {"Authorization", "caller-id"}));
     // Not followed: a 304, a redirect without a location; a loop or a location we cannot reach fails.
     AddRoute({{"path", "/nowhere"}, {"status", 302}});
     EXPECT_EQ("304 302", std::to_string(Get(Url("/redirect/304?to=/echo")).status) + " " +
@@ -184,8 +165,7 @@ TEST(HttpClient, RedirectsAreFollowedAsWinHttpDoesAndCredentialsStayWithTheirOri
 
 TEST(HttpClient, TransportFailuresAreStatusZeroWithTheirText) {
     ResetServer();
-    std::string tls = Url("/echo/tls");
-    tls.replace(0, 4, "https");
+    const std::string tls = "https" + Url("/echo/tls").substr(4);
     // A refused port and a failed handshake surface when the request is sent, as with WinHTTP.
     EXPECT_EQ(Fail(kHttpFailSendRequest), Get("http://127.0.0.1:1/x").Text());
     EXPECT_EQ(Fail(kHttpFailSendRequest), Get(tls).Text());
@@ -198,7 +178,7 @@ TEST(HttpClient, TransportFailuresAreStatusZeroWithTheirText) {
 #if !defined(_WIN32)  // WinHTTP's default proxy comes from the system's settings
     ScopedEnv proxy("http_proxy", ServerUrl()), noProxy("no_proxy"), noProxyUpper("NO_PROXY");
     EXPECT_EQ(204, Get("http://service.tesselsdk.invalid/status/204").status);
-    EXPECT_EQ("http://service.tesselsdk.invalid/status/204", OnlyRequest("http://service.tesselsdk.invalid").path);
+    EXPECT_EQ("http://service.tesselsdk.invalid/status/204", Requests("http://service.tesselsdk.invalid").at(0).path);
 #endif
 }
 
@@ -212,32 +192,24 @@ TEST(SlowHttpClient, TimeoutsLimitSilenceNotTheWholeExchangeAndCancellationEndsE
     // One byte, then two seconds of silence: the status and what arrived.
     EXPECT_EQ("1 200 s", Request("GET", Url("/slow/2000"), "", {}, 400).Text());
 
-    // Cancelled waiting for the answer, and with the headers in while the body stalls.
+    // Cancelled after 500 ms waiting for the answer, and with the headers in while the body stalls.
     for (const std::string& path : {std::string("/hang"), std::string("/slow/3000")}) {
         CancelToken token;
-        Outcome out;
-        Clock::time_point end;
-        std::thread transfer([&] {
-            CancelScope scope(&token);
-            out = Get(Url(path));
-            end = Clock::now();
-        });
-        std::this_thread::sleep_for(Ms(500));
-        const auto cancelled = Clock::now();
-        token.Cancel();
-        transfer.join();
-        EXPECT_LT(end - cancelled, Ms(500)) << path;
-        EXPECT_EQ(Fail(kHttpFailReceiveResponse), out.Text()) << path;
+        std::thread canceller([&token] { std::this_thread::sleep_for(Ms(500)); token.Cancel(); });
+        const auto begun = Clock::now();
+        CancelScope scope(&token);
+        EXPECT_EQ(Fail(kHttpFailReceiveResponse), Get(Url(path)).Text()) << path;
+        EXPECT_LT(Clock::now() - begun, Ms(1000)) << path;
+        canceller.join();
     }
 }
 
 TEST(HttpUrl, SplitsAndCountsLimitsAsTheWindowsTransportCracks) {
     HttpUrlParts p;
-    const auto parts = [&] { return std::to_string(p.secure) + p.host + ":" + std::to_string(p.port) + p.pathAndQuery; };
-    EXPECT_TRUE(SplitHttpUrl("HTTPS://user:pw@Example.com", p) && parts() == "1Example.com:443");
-    EXPECT_TRUE(SplitHttpUrl("http://[::1]:8080?x=1", p) && parts() == "0[::1]:8080?x=1");
-    for (const char* bad : {"", "127.0.0.1/x", "http:/h/x", "http://:80/x", "http://h:65536/", "http://h:0/",
-                            "http://h:8o/", "http://[::1/x"})
+    const auto got = [&] { return std::to_string(p.secure) + p.host + ":" + std::to_string(p.port) + p.pathAndQuery; };
+    EXPECT_TRUE(SplitHttpUrl("HTTPS://user:pw@Example.com", p) && got() == "1Example.com:443");
+    EXPECT_TRUE(SplitHttpUrl("http://[::1]:8080?x=1", p) && got() == "0[::1]:8080?x=1");
+    for (const char* bad : {"127.0.0.1/x", "http://:80/x", "http://h:65536/", "http://h:8o/", "http://[::1/x"})
         EXPECT_FALSE(SplitHttpUrl(bad, p)) << bad;
     // Limits in UTF-16 units: 255 for the host, 1023 for the target.
     EXPECT_TRUE(SplitHttpUrl("http://" + std::string(255, 'h') + "/", p));
@@ -259,7 +231,7 @@ TEST(HttpRedirectPolicy, AnotherSchemeOrPortIsAnotherOriginAndHttpsNeverFallsBac
     ASSERT_TRUE(SplitHttpUrl("https://h/p", from));
     EXPECT_EQ(RedirectAction::Deliver, PlanRedirect(307, "GET", from, "http://h/p").action);
     EXPECT_EQ((std::vector<std::string>{"Caller-Id: c", "X: authorization"}),
-              WithoutAuthorization({"Authorization: Bearer t", "Caller-Id: c", "authorization: x", "X: authorization"}));
+              WithoutAuthorization({"Authorization: t", "Caller-Id: c", "authorization: x", "X: authorization"}));
 }
 
 TEST(Turn, EveryOutcomeReachesTheCompletionOrConnectionReadyAndNoSecretIsLogged) {
@@ -275,8 +247,7 @@ TEST(Turn, EveryOutcomeReachesTheCompletionOrConnectionReadyAndNoSecretIsLogged)
     const auto done = [&](bool ok, int status, const char* message) { record("done", ok, status, message); };
     auto logic = MakeLogic(p);
     LogWindow log;
-    logic->HandlePlayerConnected("p0", true, done);  // no TURN base yet: the completion only
-    logic->HandlePlayerConnected("p0", true, nullptr);
+    logic->HandlePlayerConnected("p0", true, done);  // no TURN base yet
     ASSERT_TRUE(InitializeWith(logic.get(), SessionConfig()));
     AddRoute({{"prefix", "/turn/"}, {"status", 200}, {"body", "<html>ok</html>"}});  // the newest route answers first
     AddRoute({{"prefix", "/turn/"}, {"status", 200}, {"body", kTurnAnswer}, {"times", 1}});
@@ -291,15 +262,12 @@ TEST(Turn, EveryOutcomeReachesTheCompletionOrConnectionReadyAndNoSecretIsLogged)
               "stun:a:3478||;turn:b?transport=udp,turn:b?transport=tcp|u1|s3cr\"et\np2 1 200 Connection ready\n"
               "\ndone 1 200 Connection ready\n",
               events);
-    const auto requests = Requests("/turn");
-    ASSERT_EQ(4u, requests.size());
-    EXPECT_EQ("GET /turn/v1.0/turn-api/turn-ip?streamer_id=" + StreamerIdOf(logic.get()),
-              requests[0].method + " " + requests[0].path);
+    const auto requests = Requests("/turn/v1.0/turn-api/turn-ip?streamer_id=" + StreamerIdOf(logic.get()));
+    const std::vector<std::string> names = {"Authorization", "caller-id"};
     EXPECT_EQ("Authorization=Bearer tok-1;caller-id=HALYXTESSELSDK-UNREAL-1.0;caller-id=HALYXTESSELSDK-UNREAL-1.0;",
-              Picked(requests[1], {"Authorization", "caller-id"}) + Picked(requests[2], {"Authorization", "caller-id"}));
-    EXPECT_TRUE(log.WaitFor("[WARN] [TesselSDK::HandlePlayerConnected] Access Token is empty!"));
+              Picked(requests.at(1), names) + Picked(requests.at(2), names));
     // The answer is logged with every credential masked, and the token never.
-    EXPECT_EQ(1u, log.Count(R"("credential":"***"},{"urls":["turn:b?transport=udp","turn:b?transport=tcp"],)"
+    EXPECT_TRUE(log.WaitFor(R"("credential":"***"},{"urls":["turn:b?transport=udp","turn:b?transport=tcp"],)"
                             R"("username":"u1","credential":"***"}]}})"));
     EXPECT_EQ(0u, log.Count("s3cr") + log.Count("tok-1"));
 }
@@ -309,7 +277,7 @@ TEST(Turn, HostMayShutDownOrDestroyInsideItsCallbacks) {
     int applied = 0, ready = 0;
     LinkLogic* raw = nullptr;
     PlatformInterface p;
-    p.OnApplyRTCConfig = [&](const Servers&) { ++applied, raw->Shutdown(); };  // destroys this very callback
+    p.OnApplyRTCConfig = [&](const Servers&) { ++applied; raw->Shutdown(); };  // destroys this very callback
     p.OnConnectionReady = [&](const char*, bool, int, const char*) { ++ready; };
     raw = LinkLogic::Create("1", 0, p);
     ASSERT_TRUE(InitializeWith(raw, SessionConfig()));
@@ -317,7 +285,7 @@ TEST(Turn, HostMayShutDownOrDestroyInsideItsCallbacks) {
     raw->HandlePlayerConnected("p1", true, nullptr);
     EXPECT_EQ("1 0", std::to_string(applied) + " " + std::to_string(ready)) << "no host callback after Shutdown";
     bool done = false;
-    raw->HandlePlayerConnected("p1", true, [&](bool ok, int, const char*) { done = ok, LinkLogic::Destroy(raw); });
+    raw->HandlePlayerConnected("p1", true, [&](bool ok, int, const char*) { done = ok; LinkLogic::Destroy(raw); });
     EXPECT_TRUE(done);
 }
 
@@ -327,13 +295,10 @@ TEST(Turn, IceServersReadUntilTheFirstFaultAndCredentialsMaskedInAnyForm) {
          R"({"urls":7,"username":"n"},"text",3,{"other":1}]}})", "stun:x||;a,b|u|c;|n|;||;||;||"},
         {R"({"value":{"ice_servers":[{"urls":"a"},{"urls":"b","username":null},{"urls":"c"}]}})", "a||"},
         {R"({"value":{"ice_servers":[{"urls":"a"},{"urls":["b",5]},{"urls":"c"}]}})", "a||"},
-        {R"({"value":[]})", ""}, {R"({"value":{"ice_servers":{}}})", ""},
         {R"({"value":{"ice_servers":[{"urls":"a"}]}} x)", ""}};
     for (const auto& c : cases) EXPECT_EQ(c.second, Summary(ParseIceServers(c.first))) << c.first;
-    EXPECT_EQ(R"({"credential":"***","x":1,"credential" : "***"}[{"credential":"***"},{"credential":"***" }])",
-              MaskTurnCredentials(R"({"credential":"a\"b\\","x":1,"credential" : "zz"})"
-                                  R"([{"credential":null},{"credential":12 }])"));
-    EXPECT_EQ(R"({"credential":"***")", MaskTurnCredentials(R"({"credential":"unterminated)"));
+    EXPECT_EQ(R"([{"credential":"***","x":1},{"credential" : "***" },{"credential":"***")",
+              MaskTurnCredentials(R"([{"credential":"a\"b\\","x":1},{"credential" : 12 },{"credential":"cut\)"));
 }
 
 TEST(Notify, BodyHeadersAndDefaultsAsSentOnceAndHostileInputNever) {
@@ -372,31 +337,31 @@ TEST(Notify, BodyHeadersAndDefaultsAsSentOnceAndHostileInputNever) {
               R"(POST {"integration_key":"k","payload":"","lang_code":"ja-JP","alarm_payload":{}})"
               "\nAuthorization=Bearer;X-Lang=ja-JP;X-Nation=US;\n",
               std::regex_replace(seen, std::regex("Bearer ;"), "Bearer;"));  // a transport may trim the blank
-    EXPECT_TRUE(log.WaitFor(R"([INFO] [TesselSDK::SendMobileNotify] Response: 200 - {"result":"ok"})", 3));
     EXPECT_TRUE(log.WaitFor("[INFO] [TesselSDK::SendMobileNotify] Response: 500 - boom"));
 }
 
-TEST_F(Telemetry, DocumentCarriesEveryFieldInOrderAndHeartbeatsTheirConnectionType) {
+TEST_F(Telemetry, DocumentCarriesEveryFieldInOrderAndShutdownReturnsOnceTheQueueIsSent) {
     ScopedEnv gameId("game_id", "G-42"), env("ENV", "qa2"), member("member_no", "777"), guid("guid", "guid-1"),
         session("ref_session_id", "sess-9");
+    AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"delay_ms", 50}});
     auto logic = MakeLogic();
     const long long before = NowEpochMs();
     logic->SendTallo("app.start", "12.5", "hello \xEC\x95\x88", "wifi");
     // Only "linkplay.heartbeat" itself with a connection type sends that in place of the message.
     logic->SendTallo("linkplay.heartbeat", "1", "msg", "tcp");
     logic->SendTallo("linkplay.heartbeat", "2", "msg", "");
-    logic->SendTallo("Linkplay.Heartbeat", "3", "msg", "tcp");
-    logic->SendTallo(" linkplay.heartbeat", "4", "", "tcp");
+    logic->SendTallo("Linkplay.Heartbeat", "3", "", "tcp");
     logic->SendTallo(nullptr, nullptr, nullptr, nullptr);
-    const auto sent = WaitForRequests(kTelemetryPath, 6);
-    const long long after = NowEpochMs();
-    ASSERT_EQ(6u, sent.size());
+    logic->Shutdown();
+    const auto sent = Requests(kTelemetryPath);
+    ASSERT_EQ(5u, sent.size());
     EXPECT_EQ("POST 2", sent[0].method + " " + std::to_string(sent[0].HeaderCount("Content-Type")));
     ordered_json doc = ordered_json::parse(sent[0].body);
     EXPECT_EQ(doc.dump(), sent[0].body) << "compact, UTF-8 unescaped";
     const long long stamp = std::stoll(doc["client_timestamp"].get<std::string>());  // the epoch milliseconds
-    EXPECT_TRUE(before <= stamp && stamp <= after);
-    EXPECT_TRUE(std::regex_match(doc["client_time"].get<std::string>(), std::regex(R"(\d{4}(\.\d\d){2}  \d\d(\.\d\d){2})")));
+    EXPECT_TRUE(before <= stamp && stamp <= NowEpochMs());
+    EXPECT_TRUE(std::regex_match(doc["client_time"].get<std::string>(),
+                                 std::regex(R"(\d{4}(\.\d\d){2}  \d\d(\.\d\d){2})")));
     doc["client_time"] = "T";
     doc["client_timestamp"] = "S";
     EXPECT_EQ(R"({"client_time":"T","game_id":"G-42","environment":"qa2","log_source_type":"streaming_sdk",)"
@@ -405,43 +370,28 @@ TEST_F(Telemetry, DocumentCarriesEveryFieldInOrderAndHeartbeatsTheirConnectionTy
                   R"("client_timestamp":"S","action_info":{"action_type":"app.start","action_param":)"
                   R"({"elapsed_time":"12.5","message":"hello 안"}}})",
               doc.dump());
-    std::string params;
+    std::string params;  // in order; the last waited behind four slow posts, stamped when it went
     for (size_t i = 1; i < sent.size(); ++i)
         params += ordered_json::parse(sent[i].body)["action_info"]["action_param"].dump();
     EXPECT_EQ(R"({"elapsed_time":"1","connection_type":"tcp"}{"elapsed_time":"2","message":"msg"})"
-              R"({"elapsed_time":"3","message":"msg"}{"elapsed_time":"4"}{"elapsed_time":""})",
-              params);
+              R"({"elapsed_time":"3"}{"elapsed_time":""})", params);
+    EXPECT_GE(std::stoll(ordered_json::parse(sent[4].body)["client_timestamp"].get<std::string>()), before + 200);
 }
 
-TEST_F(Telemetry, PlatformLocaleIsCachedOnlyWhenItDiffersFromTheDefault) {
-    const auto send = [](LinkLogic* logic, const char* language, const char* nation, size_t count) {
-        std::optional<ScopedEnv> lang, nat;  // unset: the platform fails
-        if (language) lang.emplace("OMBREL_LANGUAGE", language), nat.emplace("OMBREL_NATION", nation);
-        logic->SendTallo("a", "", "", "");
-        return WaitForRequests(kTelemetryPath, count);
-    };
-    auto cached = MakeLogic();
-    auto asking = MakeLogic();
-    send(cached.get(), "en-US", "KR", 1);
-    send(cached.get(), "fr-FR", "FR", 2);  // asked once, then reused
-    send(asking.get(), "en-US", "US", 3);  // the default pair, then a failure: asked again every time
-    send(asking.get(), nullptr, nullptr, 4);
-    std::string seen;
-    for (const auto& r : send(asking.get(), "fr-FR", "FR", 5))
-        for (const char* key : {"locale", "country_ip"}) seen += ordered_json::parse(r.body)[key].get<std::string>() + " ";
-    EXPECT_EQ("en-US KR en-US KR en-US US en-US US fr-FR FR ", seen);
-}
-
-TEST_F(Telemetry, ShutdownReturnsOnceTheQueueIsSentInOrderEachStampedAtItsSending) {
-    AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"delay_ms", 50}});
+TEST_F(Telemetry, PlatformLocaleIsKeptOnlyOnceItDiffersFromTheDefault) {
     auto logic = MakeLogic();
-    const long long queuedAt = NowEpochMs();
-    for (int i = 0; i < 8; ++i) logic->SendTallo("queued", std::to_string(i).c_str(), "", "");
-    logic->Shutdown();
-    EXPECT_EQ("0 1 2 3 4 5 6 7 ", ElapsedTimes());
-    // The last one waited behind seven slow posts.
-    const auto last = ordered_json::parse(Requests(kTelemetryPath).back().body);
-    EXPECT_GE(std::stoll(last["client_timestamp"].get<std::string>()), queuedAt + 300);
+    const std::vector<std::pair<const char*, const char*>> answers = {
+        {nullptr, nullptr}, {"en-US", "US"}, {"fr-FR", "FR"}, {nullptr, nullptr}, {"de-DE", "DE"}};
+    std::string seen;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        std::optional<ScopedEnv> language, nation;  // unset: the platform fails
+        if (answers[i].first)
+            language.emplace("OMBREL_LANGUAGE", answers[i].first), nation.emplace("OMBREL_NATION", answers[i].second);
+        logic->SendTallo("a", "", "", "");
+        const auto event = ordered_json::parse(WaitForRequests(kTelemetryPath, i + 1).back().body);
+        seen += event["locale"].get<std::string>() + "/" + event["country_ip"].get<std::string>() + " ";
+    }
+    EXPECT_EQ("en-US/US en-US/US fr-FR/FR fr-FR/FR fr-FR/FR ", seen);
 }
 
 TEST_F(Telemetry, ServiceFailuresAndHugeAnswersAreLoggedCutAndTheWorkerGoesOn) {
@@ -449,22 +399,19 @@ TEST_F(Telemetry, ServiceFailuresAndHugeAnswersAreLoggedCutAndTheWorkerGoesOn) {
     AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"body", std::string(5 << 20, 'x')}, {"times", 1}});
     auto logic = MakeLogic();
     LogWindow log;
-    const std::string path = Logger::Instance().CurrentLogFilePath();
-    const size_t before = ReadFile(path).size();
     for (const char* action : {"bad \xFF\xFE", "1", "2", "3"}) logic->SendTallo(action, "", "", "");
     EXPECT_TRUE(log.WaitFor("[DEBUG] [TesselSDK::SendTallo] Telemetry sent successfully, Response: {\"result\""));
     // The event that cannot be written as JSON is lost; the others go.
     EXPECT_EQ(1u, log.Count("[ERROR] [TesselSDK::SendTallo] Exception occurred while sending telemetry"));
     EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry failed with HTTP code: 503, Response: busy"));
     EXPECT_EQ(1u, log.Count("Response: " + std::string(4096, 'x') + "... [5242880 bytes in all]"));
-    EXPECT_LT(ReadFile(path).size() - before, 16u * 1024) << "the 5 MB answer went into the log file";
-    EXPECT_EQ(3u, Requests(kTelemetryPath).size());
 }
 
 TEST_F(Telemetry, ConcurrentSendersDuringConcurrentShutdowns) {
     auto logic = MakeLogic();
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) threads.emplace_back([&] { for (int i = 0; i < 300; ++i) logic->SendTallo("l", "", "", ""); });
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] { for (int i = 0; i < 300; ++i) logic->SendTallo("l", "", "", ""); });
     threads.emplace_back([&] { logic->Shutdown(); });
     logic->Shutdown();
     for (auto& t : threads) t.join();
@@ -480,9 +427,13 @@ TEST_F(SlowTelemetry, FullQueueDropsTheOldestEvents) {
     for (size_t i = 1; i <= kTelemetryQueueLimit + 10; ++i) logic->SendTallo("e", std::to_string(i).c_str(), "", "");
     logic->Shutdown();
     // The oldest queued events are the ones dropped: sending resumes at 11, in order.
-    std::string expected = "0 ";
-    for (size_t i = 11, sent = Requests(kTelemetryPath).size(); i < 10 + sent; ++i) expected += std::to_string(i) + " ";
-    EXPECT_EQ(expected, ElapsedTimes());
+    const auto sent = Requests(kTelemetryPath);
+    std::string expected, actual;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        expected += "\"" + std::to_string(i ? 10 + i : 0) + "\"";
+        actual += ordered_json::parse(sent[i].body)["action_info"]["action_param"]["elapsed_time"].dump();
+    }
+    EXPECT_EQ(expected, actual);
     EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry queue full (1000 events), dropping the oldest"));
 }
 
