@@ -104,7 +104,7 @@ TEST(HttpClient, PostGoesOutByteExactWithItsLinesInOrderAndNoExpectContinue) {
     ResetServer();
     std::string body(1536 * 1024, '\0');
     for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>((i * 7) % 256);
-    const HttpHeaders headers = {{"caller-id", "c"},  {"X-Nation", "KR"}, {"Content-Type", "application/json"},
+    const HttpHeaders headers = {{"caller-id", "c"}, {"X-Nation", "KR"}, {"Content-Type", "application/json"},
                                  {"Authorization", "Bearer t"}, {"X-Lang", "ko"}, {"Content-Encoding", "identity"}};
     EXPECT_EQ(200, Request("POST", Url("/event/large"), body, headers).status);
     const RecordedRequest r = Requests("/event/large").at(0);
