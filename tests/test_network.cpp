@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -187,9 +186,8 @@ TEST(SlowHttpClient, TimeoutsLimitSilenceNotTheWholeExchangeAndCancellationEndsE
     EXPECT_EQ(Fail(kHttpFailReceiveResponse), Request("POST", Url("/hang"), "{}", {}, 1500).Text());
     const auto elapsed = Clock::now() - start;
     EXPECT_TRUE(elapsed >= Ms(1400) && elapsed < Ms(UnderWine() ? 3000 : 2000));
-    // Ten bytes 100 ms apart: longer than the timeout in all, never silent that long.
+    // Ten bytes 100 ms apart outlast the timeout but are never silent that long; one byte, then 2 s of silence.
     EXPECT_EQ("ssssssssss", Request("GET", Url("/slow/100"), "", {}, 700).body);
-    // One byte, then two seconds of silence: the status and what arrived.
     EXPECT_EQ("1 200 s", Request("GET", Url("/slow/2000"), "", {}, 400).Text());
 
     // Cancelled after 500 ms waiting for the answer, and with the headers in while the body stalls.
@@ -328,6 +326,8 @@ TEST(Notify, BodyHeadersAndDefaultsAsSentOnceAndHostileInputNever) {
     std::string seen;
     for (const auto& r : Requests("/event/v1.0/notify"))
         seen += r.method + " " + r.body + "\n" + Picked(r, {"Authorization", "X-Lang", "X-Nation"}) + "\n";
+    const size_t blank = seen.find("Bearer ;");  // a transport may trim the blank after "Bearer"
+    if (blank != std::string::npos) seen.erase(blank + 6, 1);
     EXPECT_EQ(R"(POST {"integration_key":"key-1","payload":"{\"level\": 2, \"text\": \"fire\"}","lang_code":"ko-KR",)"
               R"("alarm_payload":{"level":2,"text":"fire"}})" "\nAuthorization=Bearer tok-9;X-Lang=ko-KR;X-Nation=KR;\n"
               R"(POST {"integration_key":"k","payload":"{}","lang_code":"en-US","alarm_payload":{}})"
@@ -336,7 +336,7 @@ TEST(Notify, BodyHeadersAndDefaultsAsSentOnceAndHostileInputNever) {
               "\nAuthorization=Bearer tok-9;X-Nation=;\n"
               R"(POST {"integration_key":"k","payload":"","lang_code":"ja-JP","alarm_payload":{}})"
               "\nAuthorization=Bearer;X-Lang=ja-JP;X-Nation=US;\n",
-              std::regex_replace(seen, std::regex("Bearer ;"), "Bearer;"));  // a transport may trim the blank
+              seen);
     EXPECT_TRUE(log.WaitFor("[INFO] [TesselSDK::SendMobileNotify] Response: 500 - boom"));
 }
 
@@ -360,8 +360,9 @@ TEST_F(Telemetry, DocumentCarriesEveryFieldInOrderAndShutdownReturnsOnceTheQueue
     EXPECT_EQ(doc.dump(), sent[0].body) << "compact, UTF-8 unescaped";
     const long long stamp = std::stoll(doc["client_timestamp"].get<std::string>());  // the epoch milliseconds
     EXPECT_TRUE(before <= stamp && stamp <= NowEpochMs());
-    EXPECT_TRUE(std::regex_match(doc["client_time"].get<std::string>(),
-                                 std::regex(R"(\d{4}(\.\d\d){2}  \d\d(\.\d\d){2})")));
+    std::string shape = doc["client_time"];
+    std::replace_if(shape.begin(), shape.end(), [](char c) { return c >= '0' && c <= '9'; }, '9');
+    EXPECT_EQ("9999.99.99  99.99.99", shape);
     doc["client_time"] = "T";
     doc["client_timestamp"] = "S";
     EXPECT_EQ(R"({"client_time":"T","game_id":"G-42","environment":"qa2","log_source_type":"streaming_sdk",)"
@@ -399,9 +400,9 @@ TEST_F(Telemetry, ServiceFailuresAndHugeAnswersAreLoggedCutAndTheWorkerGoesOn) {
     AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"body", std::string(5 << 20, 'x')}, {"times", 1}});
     auto logic = MakeLogic();
     LogWindow log;
+    // The first cannot be written as JSON: it is lost, the others go.
     for (const char* action : {"bad \xFF\xFE", "1", "2", "3"}) logic->SendTallo(action, "", "", "");
     EXPECT_TRUE(log.WaitFor("[DEBUG] [TesselSDK::SendTallo] Telemetry sent successfully, Response: {\"result\""));
-    // The event that cannot be written as JSON is lost; the others go.
     EXPECT_EQ(1u, log.Count("[ERROR] [TesselSDK::SendTallo] Exception occurred while sending telemetry"));
     EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry failed with HTTP code: 503, Response: busy"));
     EXPECT_EQ(1u, log.Count("Response: " + std::string(4096, 'x') + "... [5242880 bytes in all]"));
