@@ -181,6 +181,7 @@ TEST(SqmConfig, GameSelectionIntervalsClampAndBadValues) {
         EXPECT_EQ(c.enabled * 100 + c.collect, config.enabled * 100 + config.metric_collect_interval_s) << c.gameId;
         EXPECT_EQ("kr.example", config.api);
     }
+    EXPECT_EQ("m.example", parse(R"({"api": "m.example", "games": 5})").api);
     const auto c = parse(R"({"api": {"kr": 5}, "games": {"G": {"enabled": true, "start_streaming_push_delay_s": 7.9,
         "metric_collect_interval_s": 40, "during_streaming_push_interval_s": -2147483648}}})");
     EXPECT_EQ("7 " + std::to_string(INT32_MIN) + " ", std::to_string(c.start_streaming_push_delay_s) + " " +
