@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -13,8 +15,7 @@
 #include "capi/handle.h"
 #include "core/cdn_config.h"
 #include "core/link_logic_impl.h"
-#include "log/logger.h"
-#include "test_support.h"
+#include "sdk_session.h"
 #include "tesselsdk/tesselsdk.h"
 #include "util/text.h"
 
@@ -59,20 +60,21 @@ std::vector<std::string> g_calls;
 bool g_throwInStreamer = false;
 std::string g_url;
 
-std::vector<std::string> LogLines() {  // each line after its time stamp: "[LEVEL] message"
-    TesselSDK::Logger::Instance().Stop();
-    auto lines = testsupport::ReadLines(TesselSDK::Logger::Instance().CurrentLogFilePath());
-    for (auto& line : lines) line.erase(0, 26);
-    return lines;
-}
-
 class InitFlow : public ::testing::Test {
 protected:
     using Handle = std::unique_ptr<TesselSDKHandle, decltype(&TesselSDK_Destroy)>;
     void SetUp() override {
         testsupport::ResetServer();
-        TesselSDK::Logger::Instance().Stop();
+        TesselSDK::Logger::Instance().Init();
+        log.emplace();
         g_calls.clear();
+    }
+    // The lines logged since SetUp once one holds `last`, each after its time stamp: "[LEVEL] message".
+    std::vector<std::string> LogLines(const std::string& last) {
+        EXPECT_TRUE(log->WaitFor(last)) << last;
+        auto lines = log->Lines();
+        for (auto& line : lines) line.erase(0, 26);
+        return lines;
     }
     static Handle Run() {
         Handle h(TesselSDK_Create("5.6.7", 4), &TesselSDK_Destroy);
@@ -89,11 +91,17 @@ protected:
         return h;
     }
     static void Serve(const std::string& body, const std::string& env = "live") {
-        testsupport::AddRoute({{"path", "/cdn-" + env + "/" + env + kDoc}, {"status", 200}, {"body", body}});
+        ServeRoute({{"status", 200}, {"body", body}}, env);
     }
+    static void ServeRoute(nlohmann::json route, const std::string& env = "live") {
+        route["path"] = "/cdn-" + env + "/" + env + kDoc;
+        testsupport::AddRoute(route);
+    }
+    std::optional<testsupport::LogWindow> log;
     ScopedEnv gate{"streaming_yn", "y"}, env{"ENV"}, member{"member_no", "M/77"}, game{"game_id", "GAME1"},
         token{"OMBREL_ACCESS_TOKEN", kToken}, host{"COMPUTERNAME", "123456789012345"};
 };
+using SlowInitFlow = InitFlow;
 
 }  // namespace
 
@@ -168,8 +176,9 @@ TEST_F(InitFlow, GateAndEnvironmentChooseTheDocumentWhateverTheHostLocale) {
     EXPECT_FALSE(Parse(R"({"virivizar_sqm":{"games":{"\u02B0":{"enabled":true}}}})", "\xEA\xB0").sqm.enabled);
     std::setlocale(LC_CTYPE, before.c_str());
     EXPECT_EQ(std::vector<std::string>(11, "init|0|"), g_calls);
-    const auto lines = LogLines();
-    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "[ERROR] [TesselSDK::Initialize] Invalid ENV value: 'D\xEAV'"));
+    const std::string invalid = "[ERROR] [TesselSDK::Initialize] Invalid ENV value: 'D\xEAV'";
+    const auto lines = LogLines(invalid);
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(), invalid));
 }
 
 TEST_F(InitFlow, EachOutcomeReportedOnceAfterTheHostCallbacks) {
@@ -201,7 +210,7 @@ TEST_F(InitFlow, FullInitialisationLogsTheTokenOnlyMasked) {
     EXPECT_EQ("10|40|HIGH|CBR|", Join(enc.MinQP, enc.MaxQP, enc.H264Profile, enc.RateControl));
     EXPECT_EQ((std::vector<std::string>{"bitrate|10000000|3|30|", "streamer", "start", "init|1|"}), g_calls);
     // The URL carries the logged GA data, Base64 and then URL encoded.
-    const auto lines = LogLines();
+    const auto lines = LogLines("Full Signalling URL");
     const std::string gaPrefix = "[DEBUG]   GA Data (JSON): ";
     const auto gaLine = std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return !l.rfind(gaPrefix, 0); });
     ASSERT_NE(lines.end(), gaLine);
@@ -237,4 +246,37 @@ TEST_F(InitFlow, OwnReporterReportsStartAndShutdown) {
                              R"("lifecycle","message":"TesselSDK initialization complete")",
                              R"("TESSELSDK_GAME_ID":"GAME1")", R"("release":"unreal-vuzavedurozazi-tesselsdk")"})
         EXPECT_NE(std::string::npos, bodies.find(fact)) << fact;
+}
+
+TEST_F(InitFlow, UnusableConfigurationAnswersFailOnceAndSlowOrHugeOnesDoNot) {
+    std::string huge = "{" + kWs + R"(,"padding":")" + std::string(5 << 20, 'p') + R"(","virivizar_bitrate":{"Unreal":{)";
+    for (int i = 0; i < 2000; ++i) huge += (i ? ",\"P" : "\"P") + std::to_string(i) + "\":{\"Fps\":1}";
+    const nlohmann::json routes[] = {
+        {{"status", 500}, {"body", "internal error"}},
+        {{"status", 200}, {"body_b64", TesselSDK::Base64Encode("<html>\xff\xfe</html>")}},
+        {{"mode", "reset"}},  // mid-body: a transport failure or a truncated document, as the client notices
+        {{"status", 200}, {"body", "{" + kWs + "}"}, {"delay_ms", 1500}},
+        {{"status", 200}, {"body", huge + "}}}"}}};
+    for (const auto& route : routes) {
+        testsupport::ResetServer();
+        ServeRoute(route);
+        Run();
+    }
+    const std::vector<std::string> ok = {"bitrate|10000000|20000000|60|", "streamer", "start", "init|1|"};
+    std::vector<std::string> expected(3, "init|0|");
+    for (int i = 0; i < 2; ++i) expected.insert(expected.end(), ok.begin(), ok.end());
+    EXPECT_EQ(expected, g_calls);
+    EXPECT_TRUE(log->WaitFor("CDN fetch failed with HTTP code: 500"));
+    EXPECT_TRUE(log->WaitFor("Failed to parse WebSocket URL from CDN config"));
+}
+
+TEST_F(SlowInitFlow, ConfigurationServerThatNeverAnswersIsBoundedByTheDefaultTimeouts) {
+    ServeRoute({{"mode", "hang"}});
+    const auto start = std::chrono::steady_clock::now();
+    Run();
+    // WinHTTP waits for the response headers at most 90 s (set explicitly, so Wine is
+    // bounded too), the Linux client 30 s without progress; the server hangs for 120 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(100));
+    EXPECT_EQ(std::vector<std::string>{"init|0|"}, g_calls);
+    EXPECT_TRUE(log->WaitFor("CDN fetch failed with HTTP code: 0"));
 }

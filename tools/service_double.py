@@ -9,6 +9,7 @@ received, body) and lets tests script answers through a small control API:
   POST /__control/reset            forget recorded requests and scripted routes
   POST /__control/route            add a scripted answer (JSON, see Route below)
   GET  /__control/requests?prefix=P  recorded requests whose target starts with P
+  POST /__control/requests         the same, with P as the body
 
 Built-in endpoints for transport tests:
   /echo            200 with the request as JSON
@@ -250,7 +251,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.control(path, body)
         headers = [[k, v] for k, v in self.headers.items()]
         entry = {"method": self.command, "path": target, "headers": headers,
-                 "body_b64": base64.b64encode(body).decode("ascii")}
+                 "body": body.decode("latin-1")}
         STATE.record(entry)
         received = datetime.datetime.now()
         self.answer_status = None
@@ -288,10 +289,10 @@ class Handler(BaseHTTPRequestHandler):
             return self.reply(200, "{}")
         if path == "/__control/requests":
             query = urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query)
-            prefix = query.get("prefix", [""])[0]
+            prefix = body.decode("latin-1") if body else query.get("prefix", [""])[0]
             with STATE.lock:
                 found = [r for r in STATE.requests if r["path"].startswith(prefix)]
-            return self.reply(200, json.dumps(found))
+            return self.reply(200, json.dumps(found, ensure_ascii=False))
         return self.reply(404, "{}")
 
     def scripted(self, route):

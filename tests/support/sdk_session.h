@@ -2,6 +2,7 @@
 // a scripted configuration document, initialisation and the log file.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -51,52 +52,22 @@ inline bool InitializeWith(TesselSDK::LinkLogic* logic, const nlohmann::json& do
     return ok;
 }
 
-// Every line the logger writes from the first use on, seen through its line
-// sink (the logger may be shared by several tests of one program).
-class LoggedLines {
-public:
-    static LoggedLines& Instance() {
-        static LoggedLines* lines = [] {
-            auto* made = new LoggedLines();
-            TesselSDK::Logger::Instance().SetLineSink([made](std::string_view line) {
-                std::lock_guard<std::mutex> lock(made->mutex_);
-                made->lines_.emplace_back(line);
-            });
-            return made;
-        }();
-        return *lines;
-    }
-    std::vector<std::string> From(size_t first) const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return first < lines_.size() ? std::vector<std::string>(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end())
-                                     : std::vector<std::string>{};
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
-
-// The lines the logger writes from its construction on.
+// The lines the logger writes from the window's construction on, seen
+// through the logger's line sink.
 class LogWindow {
 public:
     LogWindow() {
         static int serial = 0;
         const std::string marker = "log-window-" + std::to_string(++serial) + "-begins";
-        LoggedLines& all = LoggedLines::Instance();
         TesselSDK::LogMessage(TesselSDK::kLogInfo, marker);
         WaitUntil([&] {
-            const auto lines = all.From(0);
-            for (size_t i = lines.size(); i-- > 0;) {
-                if (lines[i].find(marker) != std::string::npos) {
-                    from_ = i + 1;
-                    return true;
-                }
-            }
+            const auto lines = Seen(0);
+            for (from_ = lines.size(); from_ > 0; --from_)
+                if (lines[from_ - 1].find(marker) != std::string::npos) return true;
             return false;
         });
     }
-    std::vector<std::string> Lines() const { return LoggedLines::Instance().From(from_); }
+    std::vector<std::string> Lines() const { return Seen(from_); }
     size_t Count(const std::string& needle) const {
         size_t n = 0;
         for (const std::string& line : Lines()) n += line.find(needle) != std::string::npos ? 1 : 0;
@@ -108,6 +79,23 @@ public:
     }
 
 private:
+    // Every line written since the program's first window, from line `first` on.
+    static std::vector<std::string> Seen(size_t first) {
+        struct Lines {
+            std::mutex mutex;
+            std::vector<std::string> all;
+        };
+        static Lines* seen = [] {
+            auto* made = new Lines();  // never freed: the logger may still write at exit
+            TesselSDK::Logger::Instance().SetLineSink([made](std::string_view line) {
+                std::lock_guard<std::mutex> lock(made->mutex);
+                made->all.emplace_back(line);
+            });
+            return made;
+        }();
+        std::lock_guard<std::mutex> lock(seen->mutex);
+        return {seen->all.begin() + static_cast<std::ptrdiff_t>(std::min(first, seen->all.size())), seen->all.end()};
+    }
     size_t from_ = 0;
 };
 

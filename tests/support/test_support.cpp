@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -42,39 +43,20 @@ const Socket kBadSocket = -1;
 void CloseSocket(Socket s) { close(s); }
 #endif
 
-int ServerPort() {
-    std::string url = ServerUrl();
-    size_t colon = url.rfind(':');
-    return std::atoi(url.c_str() + colon + 1);
-}
-
-std::string Base64Decode(const std::string& in) {
-    static const std::string chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// The double sends texts as Latin-1 (one character a byte), which the JSON reader gives as UTF-8.
+std::string Latin1Bytes(const std::string& utf8) {
     std::string out;
-    unsigned val = 0;
-    int bits = -8;
-    for (unsigned char c : in) {
-        size_t pos = chars.find(static_cast<char>(c));
-        if (pos == std::string::npos) break;
-        val = ((val << 6) | static_cast<unsigned>(pos)) & 0xFFFFFFu;
-        bits += 6;
-        if (bits >= 0) {
-            out.push_back(static_cast<char>((val >> bits) & 0xFF));
-            bits -= 8;
-        }
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        out.push_back(static_cast<char>(c < 0x80 || i + 1 == utf8.size() ? c : ((c & 3) << 6) | (utf8[++i] & 0x3F)));
     }
     return out;
 }
 
 bool IEquals(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 }  // namespace
@@ -91,13 +73,18 @@ std::string RecordedRequest::Header(const std::string& name) const {
 }
 
 int RecordedRequest::HeaderCount(const std::string& name) const {
-    int n = 0;
-    for (const auto& h : headers)
-        if (IEquals(h.first, name)) ++n;
-    return n;
+    return static_cast<int>(std::count_if(headers.begin(), headers.end(), [&](const auto& h) { return IEquals(h.first, name); }));
 }
 
-RawResponse RawHttp(const std::string& method, const std::string& target, const std::string& body) {
+namespace {
+
+// One request to the double over a plain socket (independent of the library).
+struct RawResponse {
+    int status = 0;
+    std::string body;
+};
+
+RawResponse RawHttp(const std::string& method, const std::string& target, const std::string& body = "") {
 #if defined(_WIN32)
     static WinsockInit winsock;
 #endif
@@ -106,7 +93,8 @@ RawResponse RawHttp(const std::string& method, const std::string& target, const 
     if (s == kBadSocket) return response;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<unsigned short>(ServerPort()));
+    const std::string url = ServerUrl();
+    addr.sin_port = htons(static_cast<unsigned short>(std::atoi(url.c_str() + url.rfind(':') + 1)));
     addr.sin_addr.s_addr = htonl(0x7F000001);
     if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
         CloseSocket(s);
@@ -139,6 +127,8 @@ RawResponse RawHttp(const std::string& method, const std::string& target, const 
     return response;
 }
 
+}  // namespace
+
 void ResetServer() {
     if (RawHttp("POST", "/__control/reset").status != 200)
         throw std::runtime_error("service double not reachable at " + ServerUrl());
@@ -150,17 +140,7 @@ void AddRoute(const nlohmann::json& rule) {
 }
 
 std::vector<RecordedRequest> Requests(const std::string& prefix) {
-    std::string encoded;
-    for (unsigned char c : prefix) {
-        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.') {
-            encoded.push_back(static_cast<char>(c));
-        } else {
-            char hex[4];
-            std::snprintf(hex, sizeof(hex), "%%%02X", c);
-            encoded += hex;
-        }
-    }
-    RawResponse r = RawHttp("GET", "/__control/requests?prefix=" + encoded);
+    const RawResponse r = RawHttp("POST", "/__control/requests", prefix);
     std::vector<RecordedRequest> out;
     if (r.status != 200) return out;
     for (const auto& item : nlohmann::json::parse(r.body)) {
@@ -168,7 +148,7 @@ std::vector<RecordedRequest> Requests(const std::string& prefix) {
         rec.method = item["method"].get<std::string>();
         rec.path = item["path"].get<std::string>();
         for (const auto& h : item["headers"]) rec.headers.emplace_back(h[0].get<std::string>(), h[1].get<std::string>());
-        rec.body = Base64Decode(item["body_b64"].get<std::string>());
+        rec.body = Latin1Bytes(item["body"].get<std::string>());
         out.push_back(std::move(rec));
     }
     return out;
@@ -202,19 +182,14 @@ void UnsetEnv(const std::string& name) {
 #endif
 }
 
-ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-    const char* old = std::getenv(name_.c_str());
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    SetEnv(name_, value);
-}
-
 ScopedEnv::ScopedEnv(std::string name) : name_(std::move(name)) {
     const char* old = std::getenv(name_.c_str());
     had_ = old != nullptr;
     if (had_) old_ = old;
     UnsetEnv(name_);
 }
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : ScopedEnv(std::move(name)) { SetEnv(name_, value); }
 
 ScopedEnv::~ScopedEnv() {
     if (had_)
@@ -232,15 +207,10 @@ std::string ReadFile(const std::string& path) {
 
 std::vector<std::string> ReadLines(const std::string& path) {
     std::vector<std::string> lines;
-    std::string text = ReadFile(path);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) nl = text.size();
-        std::string line = text.substr(start, nl - start);
+    std::istringstream in(ReadFile(path));
+    for (std::string line; std::getline(in, line);) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         lines.push_back(line);
-        start = nl + 1;
     }
     return lines;
 }
@@ -254,68 +224,37 @@ std::string DataFolder() {
     return dir ? dir : "";
 }
 
-bool UnderWine() {
-#if defined(_WIN32)
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
-
-namespace {
-
-struct SmallStackRun {
-    const std::function<void()>* fn;
-    bool finished = false;
-};
-
-void RunCatching(void* p) {
-    auto* run = static_cast<SmallStackRun*>(p);
-    try {
-        (*run->fn)();
-    } catch (const std::exception& e) {
-        ADD_FAILURE() << "exception on the small stack: " << e.what();
-    }
-    run->finished = true;
-}
-
-}  // namespace
-
 void RunOnStackOf(std::size_t bytes, const std::function<void()>& fn) {
+    struct Run {
+        const std::function<void()>& fn;
+        bool finished = false;
+        static void Body(void* p) {
+            auto* run = static_cast<Run*>(p);
+            try {
+                run->fn();
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << "exception on the small stack: " << e.what();
+            }
+            run->finished = true;
+        }
+    } run{fn};
 #if defined(_WIN32)
     // The size as the reservation (the whole stack), not as the first commit.
-    SmallStackRun run{&fn};
-    const auto body = [](void* p) -> DWORD {
-        RunCatching(p);
-        return 0;
-    };
-    HANDLE thread = CreateThread(nullptr, bytes, body, &run, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread == nullptr) {
-        ADD_FAILURE() << "cannot start a thread with a stack of " << bytes << " bytes";
-        return;
-    }
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-    // A stack overflow may end the thread alone (so it does under Wine).
-    EXPECT_TRUE(run.finished) << "the thread with a stack of " << bytes << " bytes died";
+    HANDLE thread = CreateThread(nullptr, bytes, [](void* p) -> DWORD { return Run::Body(p), 0; }, &run,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    const bool started = thread != nullptr;
+    if (started) WaitForSingleObject(thread, INFINITE), CloseHandle(thread);
 #else
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, bytes);
     pthread_t thread;
-    SmallStackRun run{&fn};
-    const auto body = [](void* p) -> void* {
-        RunCatching(p);
-        return nullptr;
-    };
-    if (pthread_create(&thread, &attr, body, &run) != 0) {
-        ADD_FAILURE() << "cannot start a thread with a stack of " << bytes << " bytes";
-    } else {
-        pthread_join(thread, nullptr);
-    }
+    const bool started = pthread_create(&thread, &attr, [](void* p) -> void* { return Run::Body(p), nullptr; }, &run) == 0;
+    if (started) pthread_join(thread, nullptr);
     pthread_attr_destroy(&attr);
 #endif
+    // A stack overflow may end the thread alone (so it does under Wine).
+    EXPECT_TRUE(started && run.finished) << "the thread with a stack of " << bytes << " bytes did not start or died";
 }
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
@@ -327,32 +266,26 @@ bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
     return pred();
 }
 
-std::vector<EnvelopeItem> EnvelopeItems(const std::string& body) {
-    std::vector<EnvelopeItem> items;
-    std::size_t pos = body.find('\n');
-    while (pos != std::string::npos && pos + 1 < body.size()) {
-        const std::size_t headerEnd = body.find('\n', pos + 1);
-        EnvelopeItem item;
-        item.header = nlohmann::ordered_json::parse(body.substr(pos + 1, headerEnd - pos - 1), nullptr, false);
-        if (headerEnd == std::string::npos || !item.header.is_object()) break;
-        std::size_t length = body.find('\n', headerEnd + 1);
-        length = (length == std::string::npos ? body.size() : length) - headerEnd - 1;
-        if (item.header.contains("length")) length = item.header["length"].get<std::size_t>();
-        const std::string payload = body.substr(headerEnd + 1, length);
-        item.payload = nlohmann::ordered_json::parse(payload, nullptr, false);
-        if (item.payload.is_discarded()) item.payload = payload;
-        items.push_back(std::move(item));
-        pos = headerEnd + 1 + length;
-    }
-    return items;
-}
-
 std::vector<nlohmann::ordered_json> EnvelopePayloads(const std::vector<RecordedRequest>& requests,
                                                      const std::string& type) {
     std::vector<nlohmann::ordered_json> out;
     for (const RecordedRequest& request : requests) {
-        for (const EnvelopeItem& item : EnvelopeItems(request.body)) {
-            if (item.header.value("type", "") == type) out.push_back(item.payload);
+        // After the envelope's header line, each item's header line and payload.
+        const std::string& body = request.body;
+        std::size_t pos = body.find('\n');
+        while (pos != std::string::npos && pos + 1 < body.size()) {
+            const std::size_t headerEnd = body.find('\n', pos + 1);
+            const auto header = nlohmann::ordered_json::parse(body.substr(pos + 1, headerEnd - pos - 1), nullptr, false);
+            if (headerEnd == std::string::npos || !header.is_object()) break;
+            std::size_t length = body.find('\n', headerEnd + 1);
+            length = header.contains("length") ? header["length"].get<std::size_t>()
+                                               : (length == std::string::npos ? body.size() : length) - headerEnd - 1;
+            const std::string payload = body.substr(headerEnd + 1, length);
+            if (header.value("type", "") == type) {
+                out.push_back(nlohmann::ordered_json::parse(payload, nullptr, false));
+                if (out.back().is_discarded()) out.back() = payload;
+            }
+            pos = headerEnd + 1 + length;
         }
     }
     return out;

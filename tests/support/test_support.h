@@ -42,23 +42,10 @@ std::vector<RecordedRequest> Requests(const std::string& prefix = "");
 std::vector<RecordedRequest> WaitForRequests(const std::string& prefix, size_t count,
                                              std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// The items of an event-ingestion envelope as the reporter posts it: after
-// the envelope's header line, each item's header and payload (JSON payloads
-// parsed, others kept as a JSON string).
-struct EnvelopeItem {
-    nlohmann::ordered_json header;
-    nlohmann::ordered_json payload;
-};
-std::vector<EnvelopeItem> EnvelopeItems(const std::string& body);
-// The payloads of the items of `type` of every request.
+// The payloads of the items of `type` in the event-ingestion envelopes that
+// the reporter posted (JSON payloads parsed, others as a JSON string).
 std::vector<nlohmann::ordered_json> EnvelopePayloads(const std::vector<RecordedRequest>& requests,
                                                      const std::string& type);
-
-struct RawResponse {
-    int status = 0;
-    std::string body;
-};
-RawResponse RawHttp(const std::string& method, const std::string& target, const std::string& body = "");
 
 // Environment: set ("" is a value) or unset, restored by the destructor.
 void SetEnv(const std::string& name, const std::string& value);
@@ -85,10 +72,6 @@ std::vector<std::string> ReadLines(const std::string& path);
 // The user's local data folder (the log files' base) as the test environment
 // defines it: LOCALAPPDATA on Windows, XDG_DATA_HOME elsewhere.
 std::string DataFolder();
-
-// True when the program runs under Wine (whose WinHTTP differs from Windows'
-// in a few places; the tests that meet them say where).
-bool UnderWine();
 
 // Runs fn on a new thread with a stack of `bytes` (1 MB is the Windows
 // default) and waits for it to end.

@@ -1,0 +1,248 @@
+// Whole host sessions through the built library (the DLL under Wine), as a
+// host sees them: only the public headers, against the local service double
+// standing in for every remote service. On Linux a load run keeps eight host
+// threads busy while another thread shuts the object down and destroys it.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#if defined(__linux__)
+#include <malloc.h>
+#endif
+
+#include "tesselsdk/link_logic.h"
+#include "tesselsdk/tesselsdk.h"
+#include "gunzip.h"
+#include "test_support.h"
+
+using testsupport::ScopedEnv;
+using testsupport::ServerUrl;
+using testsupport::WaitForRequests;
+
+namespace {
+
+// Scripts the LIVE configuration: every service on the double, metrics for
+// GAME at a fast pace, and the event reporter when asked for.
+void ScriptConfig(bool reporter) {
+    const std::string base = ServerUrl();
+    nlohmann::json doc = {
+        {"virivizar_ss", {{"ws", {{"kr", "signal.test.invalid"}}}}},
+        {"virivizar_turn", {{"api", {{"kr", base + "/turn/"}}}}},
+        {"virivizar_event", {{"api", {{"kr", base + "/event/v1.0/notify"}}}}},
+        {"virivizar_windows_events", {{"api", {{"kr", base + "/windows-events"}}}}},
+        {"virivizar_sqm",
+         {{"api", {{"kr", base + "/sqm"}}},
+          {"metric_collect_interval_s", 1},
+          {"start_streaming_push_delay_s", 1},
+          {"during_streaming_push_interval_s", 2},
+          {"games", {{"GAME", {{"enabled", true}}}}}}},
+        {"virivizar_bitrate",
+         {{"Unreal", {{"AUTO", {{"MaxBitrate", 8000000}, {"MinBitrate", 2000000}, {"Fps", 30}}}}}}}};
+    if (reporter)
+        doc["virivizar_sentry"] = {{"enable", true}, {"dsn", "http://hostkey@" + base.substr(base.find("//") + 2) + "/77"}};
+    testsupport::ResetServer();
+    testsupport::AddRoute({{"path", testsupport::LiveConfigPath()}, {"status", 200}, {"body", doc.dump()}});
+}
+
+// The identity of the session, set for the whole test.
+struct SessionEnv {
+    ScopedEnv gate{"streaming_yn", "y"}, env{"ENV"}, member{"member_no", "m-77"}, game{"game_id", "GAME"},
+        token{"OMBREL_ACCESS_TOKEN", "host-session-token-0123456789"}, language{"OMBREL_LANGUAGE", "ko-KR"},
+        nation{"OMBREL_NATION", "KR"};
+};
+
+std::vector<std::string> StatsReports(size_t count) {
+    std::vector<std::string> reports;
+    const char* dir = std::getenv("TESSELSDK_TEST_DATA_DIR");
+    std::ifstream in(std::string(dir ? dir : ".") + "/sequence.jsonl", std::ios::binary);
+    std::string line;
+    while (reports.size() < count && std::getline(in, line)) reports.push_back(line);
+    return reports;
+}
+
+// What the host's callbacks saw, in order.
+std::mutex g_mutex;
+std::vector<std::string> g_events;
+std::string g_iceJson, g_signallingUrl, g_streamerId;
+
+void Record(const std::string& event) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_events.push_back(event);
+}
+void OnPlayerReady(bool ok, int status, const char* message) {
+    Record(std::string("player ") + (ok ? "ok " : "failed ") + std::to_string(status) + " " + message);
+}
+
+TEST(HostSession, WholeSessionThroughTheExportedFunctions) {
+    ScriptConfig(true);
+    SessionEnv env;
+    TesselSDKHandle* h = TesselSDK_Create("5.6.0-test", 1);
+    ASSERT_NE(nullptr, h);
+    TesselSDK_InitLogger();
+    TesselSDK_SetInitSentry(h, [](const char*, const char*, const char*) { Record("init_sentry"); });
+    TesselSDK_SetCreateStreamer(h, [](const char* streamerId, const char* url) {
+        g_streamerId = streamerId, g_signallingUrl = url;
+        Record("create_streamer");
+    });
+    TesselSDK_SetStartStreaming(h, [] { Record("start_streaming"); });
+    TesselSDK_SetBitrateCallback(h, [](int minBitrate, int maxBitrate, int fps) {
+        Record("bitrate " + std::to_string(minBitrate) + " " + std::to_string(maxBitrate) + " " + std::to_string(fps));
+    });
+    TesselSDK_SetOnConnectionReady(h, [](const char*, bool, int, const char*) { Record("connection_ready"); });
+    TesselSDK_SetOnApplyRTCConfig(h, [](const char* json) {
+        g_iceJson = json;
+        Record("apply_rtc_config");
+    });
+    TesselSDK_Initialize(h, [](bool ok) { Record(ok ? "initialized ok" : "initialized failed"); });
+    // Reporting is enabled, so the host's own reporter is not asked for.
+    EXPECT_EQ((std::vector<std::string>{"bitrate 2000000 8000000 30", "create_streamer", "start_streaming",
+                                        "initialized ok"}),
+              g_events);
+    EXPECT_EQ(0u, g_streamerId.find("m-77-1-"));
+    EXPECT_EQ(0u, g_signallingUrl.find("wss://signal.test.invalid/s/" + g_streamerId + "/?token="));
+    int minBitrate = 0, maxBitrate = 0, fps = 0;
+    EXPECT_EQ(1, TesselSDK_GetBitrateConfig(h, "missing", &minBitrate, &maxBitrate, &fps));
+    EXPECT_EQ((std::vector<int>{2000000, 8000000, 30}), (std::vector<int>{minBitrate, maxBitrate, fps}));
+
+    g_events.clear();
+    TesselSDK_HandlePlayerConnected(h, "player-1", 1, OnPlayerReady);
+    EXPECT_EQ((std::vector<std::string>{"apply_rtc_config", "player ok 200 Connection ready"}), g_events);
+    EXPECT_EQ("demo-secret", nlohmann::json::parse(g_iceJson).at(1)["credential"]);
+    const auto turn = WaitForRequests("/turn/v1.0/turn-api/turn-ip?streamer_id=" + g_streamerId, 1);
+    EXPECT_EQ("Bearer host-session-token-0123456789", turn.at(0).Header("Authorization"));
+
+    for (const auto& report : StatsReports(3)) TesselSDK_PushWebRTCStatsReport(h, "player-1", report.c_str());
+    TesselSDK_PushWebRTCStatsReport(h, nullptr, nullptr);
+    TesselSDK_SendMobileNotify(h, "integration-key", "{\"title\":\"ready\"}", "ko");
+    EXPECT_EQ("KR", WaitForRequests("/event/v1.0/notify", 1).at(0).Header("X-Nation"));
+    TesselSDK_SendTallo(h, "linkplay.heartbeat", "12.5", "alive", "wifi");
+    TesselSDK_Shutdown(h);
+    // The queued heartbeat went out before Shutdown returned.
+    const auto telemetry = testsupport::Requests("/telemetry/std_halyx");
+    ASSERT_EQ(1u, telemetry.size());
+    EXPECT_EQ("ko-KR", nlohmann::json::parse(telemetry[0].body)["locale"]);
+
+    // The reporter, inside the library, sent its messages with the DSN's key.
+    for (const auto& e : WaitForRequests("/api/77/envelope/", 2))
+        EXPECT_NE(std::string::npos, e.Header("X-Sentry-Auth").find("sentry_key=hostkey,"));
+    TesselSDK_Destroy(h);
+}
+
+// A new object through the class interface, initialised, its player connected and streaming.
+TesselSDK::LinkLogic* StreamingObject(const char* version, TesselSDK::PlatformInterface platform) {
+    TesselSDK::LinkLogic* logic = TesselSDK::LinkLogic::Create(version, 1, std::move(platform));
+    bool initialized = false, ready = false;
+    logic->Initialize([&initialized](bool ok) { initialized = ok; });
+    logic->HandlePlayerConnected("player-1", true, [&ready](bool ok, int, const char*) { ready = ok; });
+    EXPECT_TRUE(initialized && ready);
+    logic->HandleStreamingStarted("player-1", "wifi");
+    return logic;
+}
+
+TEST(HostSession, StreamingThroughTheClassInterfacePostsEveryRecord) {
+    ScriptConfig(false);
+    SessionEnv env;
+    int created = 0;
+    TesselSDK::PlatformInterface platform;
+    platform.CreateStreamer = [&created](const char*, const char*) { ++created; };
+    TesselSDK::LinkLogic* logic = StreamingObject("5.6.0-test", platform);
+    EXPECT_EQ(1, created);
+    // START is due one second after the start; a batch every two seconds after it.
+    for (const auto& report : StatsReports(24)) {
+        logic->PushWebRTCStatsReport("player-1", report.c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    logic->HandleStreamingEnded("player-1", nullptr);
+
+    std::set<std::string> actions;
+    for (const auto& post : WaitForRequests("/sqm/v1.0/metrics", 3)) {
+        EXPECT_EQ("gzip", post.Header("Content-Encoding"));
+        const auto record = nlohmann::json::parse(testsupport::Gunzip(post.body), nullptr, false);
+        ASSERT_FALSE(record.is_discarded());
+        for (const auto& sample : record.is_array() ? record : nlohmann::json::array({record})) {
+            actions.insert(sample.value("action_type", ""));
+            if (sample.value("action_type", "") != "START_STREAMING") continue;
+            EXPECT_EQ("GAME", sample.value("game_id", ""));
+            // The collector's bitrate provider answers the "AUTO" lookup.
+            EXPECT_EQ(2000000, sample["action_data"]["streaming_metric"].value("min_bitrate", 0));
+        }
+    }
+    EXPECT_EQ((std::set<std::string>{"START_STREAMING", "DURING_STREAMING", "END_STREAMING"}), actions);
+    logic->Shutdown();
+    TesselSDK::LinkLogic::Destroy(logic);
+}
+
+#if defined(__linux__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// From the sanitizer runtime's allocator interface (GCC ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+size_t HeapInUse() { return __sanitizer_get_current_allocated_bytes(); }
+#else
+size_t HeapInUse() { return mallinfo2().uordblks; }
+#endif
+
+// One object's whole life: eight host threads push statistics, send
+// telemetry and log; halfway through another thread shuts the object down
+// while they keep calling it; at the end it is destroyed.
+void RunLoad(int seconds, const std::vector<std::string>& reports) {
+    TesselSDK::LinkLogic* logic = StreamingObject("load", {});
+    std::atomic<bool> stop{false};
+    std::atomic<long> calls{0};
+    std::vector<std::thread> hosts;
+    for (int t = 0; t < 8; ++t) {
+        hosts.emplace_back([&, t] {
+            for (size_t i = static_cast<size_t>(t); !stop.load(); ++i, ++calls) {
+                logic->PushWebRTCStatsReport("player-1", reports[i % reports.size()].c_str());
+                logic->SendTallo("load.tick", "1.0", "thread", "wifi");
+                TesselSDK_Log(nullptr, t % 4, "load: host thread line");
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(seconds) / 2);
+    std::thread([logic] {
+        logic->HandleStreamingEnded("player-1", nullptr);
+        logic->Shutdown();
+    }).join();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds) / 2);
+    stop = true;
+    for (auto& h : hosts) h.join();
+    TesselSDK::LinkLogic::Destroy(logic);
+    EXPECT_GT(calls.load(), 8L * seconds);
+}
+
+// TESSELSDK_LOAD_SECONDS sets the measured run's length (default 60).
+TEST(SlowLoad, EightHostThreadsWhileShuttingDownAndDestroyingLeaveTheHeapAsItWas) {
+    const char* env = std::getenv("TESSELSDK_LOAD_SECONDS");
+    const int seconds = env ? std::atoi(env) : 60;
+    ScriptConfig(false);
+    SessionEnv identity;
+    const auto reports = StatsReports(30);
+    ASSERT_FALSE(reports.empty());
+    // A short first run allocates what lives for the whole process (logger,
+    // HTTP library, static tables); the second one is measured.
+    RunLoad(2, reports);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const size_t before = HeapInUse();
+    RunLoad(seconds, reports);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long long growth = static_cast<long long>(HeapInUse()) - static_cast<long long>(before);
+    std::printf("load: heap in use before %zu bytes, growth %lld bytes\n", before, growth);
+    EXPECT_LT(growth, 1LL << 20);
+    // The service double kept receiving through the whole run.
+    EXPECT_FALSE(testsupport::Requests("/sqm/v1.0/metrics").empty());
+    EXPECT_FALSE(testsupport::Requests("/telemetry/std_halyx").empty());
+}
+#endif
+
+}  // namespace
