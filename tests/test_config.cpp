@@ -105,7 +105,7 @@ using SlowInitFlow = InitFlow;
 
 }  // namespace
 
-TEST(ConfigParse, RowsAndWhereAFailingRowEndsTheParse) {
+TEST(ConfigParse, RowsAndWhereAFailingRowOrValueOutside32BitsEndsTheParse) {
     const std::string none = "||||0||5|0|";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", none}, {"not json", none}, {"{\"a\":1} // comment", none}, {"{\"a\":1} trailing", none}, {"[1,2]", none},
@@ -119,9 +119,6 @@ TEST(ConfigParse, RowsAndWhereAFailingRowEndsTheParse) {
         {R"({"virivizar_sentry":{"dsn":7},"virivizar_bitrate":{"Unreal":{"AUTO":{}}}})", none},
     };
     for (const auto& c : cases) EXPECT_EQ(c.second, Rows(Parse(c.first))) << c.first;
-}
-
-TEST(ConfigParse, ValueOutside32BitsOrOfAnotherTypeEndsTheParse) {
     // Profiles are read in document order: "b" raises, so "a" stays and "c" is never read. A bad interval
     // of the metrics section ends the parse too: the rows before it stay, the profiles are never read.
     for (const char* bad : {R"("MaxBitrate":"letters")", R"("MaxBitrate":"99999999999")", R"("MaxBitrate":null)",

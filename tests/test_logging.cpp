@@ -139,7 +139,7 @@ TEST(Logger, UnopenableFileDropsBeyondTheBoundsAndSaysHowMany) {
               entries[0] + " " + entries[kMax - 1] + " " + entries[kMax] + " " + entries[kMax + 1]);
 }
 
-TEST(LogPath, FoldersForEnvironmentAndGameThatCannotBeLeft) {
+TEST(LogPath, FoldersThatCannotBeLeftFromEnvironmentVariablesReadAsTheirBytes) {
     const std::string base = WithTrailingSeparator(testsupport::DataFolder());
     EXPECT_EQ("C:\\x\\|", WithTrailingSeparator("C:\\x\\") + "|" + WithTrailingSeparator(""));
     ScopedEnv env("ENV"), game("game_id");  // restored at the end
@@ -166,9 +166,6 @@ TEST(LogPath, FoldersForEnvironmentAndGameThatCannotBeLeft) {
     testsupport::UnsetEnv("XDG_DATA_HOME");
     EXPECT_EQ("/h/.local/share", LogBaseFolder());
 #endif
-}
-
-TEST(GetEnvVar, BytesUnchangedFollowsChangesAndFindsWideOnlyVariables) {
     testsupport::SetEnv("TESSELSDK_TEST_ENV", "caf\xC3\xA9 =\xE4\xB8\xAD=");
     EXPECT_EQ("caf\xC3\xA9 =\xE4\xB8\xAD=", GetEnvVar("TESSELSDK_TEST_ENV"));
     testsupport::UnsetEnv("TESSELSDK_TEST_ENV");
@@ -227,7 +224,7 @@ TEST(SlowReporterGlue, HookAndWrappersLogAndSendAndCloseIsBoundedWhenTheServiceF
     }
 }
 
-TEST(Text, WideToUtf8Base64UrlEncodeAndAsciiCaseMapping) {
+TEST(Text, WideToUtf8Base64UrlEncodeAsciiCaseMappingAndBodiesCutForTheLog) {
     EXPECT_EQ("a\xC3\xA9" "b\xE4\xB8\xAD" "c\xF0\x9F\x98\x80" "d\xEF\xBF\xBF\xF4\x8F\xBF\xBF",
               WideToUtf8(L"a\u00E9b\u4E2Dc\U0001F600d\uFFFF\U0010FFFF"));
     // Lone surrogates (a high one last, a low one before a high one) become U+FFFD.
@@ -238,6 +235,13 @@ TEST(Text, WideToUtf8Base64UrlEncodeAndAsciiCaseMapping) {
     EXPECT_EQ("|Zg==|Zm8=|Zm9v|Zm9vYmE=|//79|+/8=|", base64);
     EXPECT_EQ("a-_.~Z9%20%2B%2F%3D%C3%A9%0A%00%AB", UrlEncode(std::string("a-_.~Z9 +/=\xC3\xA9\n\0\xAB", 16)));
     EXPECT_TRUE(AsciiUpper("ab\xC3\xA9") == "AB\xC3\xA9" && AsciiToLower('\xC9') == '\xC9' && !AsciiIsAlnum('\xAA'));
+    EXPECT_EQ(std::string(4096, 'a'), BodyForLog(std::string(4096, 'a')));
+    EXPECT_EQ(std::string(4096, 'a') + "... [4097 bytes in all]", BodyForLog(std::string(4097, 'a')));
+    // U+00E9 (two bytes) and U+1F600 (four) straddling the limit are left out whole.
+    EXPECT_EQ(std::string(4095, 'a') + "... [5000 bytes in all]",
+              BodyForLog(std::string(4095, 'a') + "\xC3\xA9" + std::string(903, 'b')));
+    EXPECT_EQ(std::string(4093, 'a') + "... [4101 bytes in all]",
+              BodyForLog(std::string(4093, 'a') + "\xF0\x9F\x98\x80" + std::string(4, 'b')));
 }
 
 TEST(Clock, EpochMillisecondsAndUtcTimestampAlsoFromManyThreads) {
@@ -280,12 +284,3 @@ TEST(OutsideJson, DeepNestingIsRefusedBeforeAnyRecursionOnAOneMegabyteStack) {
     });
 }
 
-TEST(BodyForLog, CutsLongBodiesWithTheirFullSizeAndNeverInsideACharacter) {
-    EXPECT_EQ(std::string(4096, 'a'), BodyForLog(std::string(4096, 'a')));
-    EXPECT_EQ(std::string(4096, 'a') + "... [4097 bytes in all]", BodyForLog(std::string(4097, 'a')));
-    // U+00E9 (two bytes) and U+1F600 (four) straddling the limit are left out whole.
-    EXPECT_EQ(std::string(4095, 'a') + "... [5000 bytes in all]",
-              BodyForLog(std::string(4095, 'a') + "\xC3\xA9" + std::string(903, 'b')));
-    EXPECT_EQ(std::string(4093, 'a') + "... [4101 bytes in all]",
-              BodyForLog(std::string(4093, 'a') + "\xF0\x9F\x98\x80" + std::string(4, 'b')));
-}

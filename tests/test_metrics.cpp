@@ -137,17 +137,12 @@ std::string GoldenPath(const std::string& name) {
     return here.substr(0, here.find_last_of("/\\") + 1) + "data/" + name;
 }
 
-// Compares text with a file under data/; TESSELSDK_WRITE_GOLDEN=1 rewrites the file.
-void ExpectGolden(const std::string& name, const std::string& text) {
+// Compares text (by default every record the host was posted, one a line) with a file under
+// data/; TESSELSDK_WRITE_GOLDEN=1 rewrites the file.
+void ExpectGolden(const std::string& name, FakeHost* host, std::string text = "") {
+    for (const auto& p : host ? host->Posts() : std::vector<std::string>()) text += p + "\n";
     if (std::getenv("TESSELSDK_WRITE_GOLDEN") != nullptr) std::ofstream(GoldenPath(name), std::ios::binary) << text;
     EXPECT_EQ(testsupport::ReadFile(GoldenPath(name)), text) << name;
-}
-
-// Every record the host was posted, one a line, against a file under data/.
-void ExpectGoldenRecords(FakeHost& host, const std::string& name) {
-    std::string records;
-    for (const auto& p : host.Posts()) records += p + "\n";
-    ExpectGolden(name, records);
 }
 
 long long MsSince(std::chrono::steady_clock::time_point start) {
@@ -274,7 +269,7 @@ TEST(SqmIntake, KeepsWhatTheGoldenRecordSays) {
         got += line + "\n";
     }
     if (in) got += in->KeptFacts();
-    ExpectGolden("intake_golden.txt", got);
+    ExpectGolden("intake_golden.txt", nullptr, got);
 }
 
 TEST(SqmIntake, DeeplyNestedReportsAreRefusedOnASmallStack) {
@@ -348,7 +343,7 @@ TEST_F(Sqm, ScriptedSessionsPostTheGoldenRecords) {
         PushReports(host, *bare, 1, 1000, Report({{"codec", {{"mimeType", "video/H264"}, {"clockRate", text}}},
                                                   {"remote-candidate", {{"candidateType", "relay"}, {"port", text}}}}));
     }
-    ExpectGoldenRecords(host, "records_golden.txt");
+    ExpectGolden("records_golden.txt", &host);
     std::setlocale(LC_ALL, "C");
 }
 
@@ -379,7 +374,7 @@ TEST_F(Sqm, TimelineStartBatchesAndEnd) {
     sqm->OnStreamingEnd("p1", "");
     EXPECT_TRUE(Access::Impl(*sqm).session.samples.empty());
     push(60);
-    ExpectGoldenRecords(host, "timeline_golden.txt");  // seq_no, timestamps, offsets, durations
+    ExpectGolden("timeline_golden.txt", &host);  // seq_no, timestamps, offsets, durations
 }
 
 TEST_F(Sqm, StatisticsBeforeAnyStartTwoStartsAndForeignEnds) {
@@ -400,7 +395,7 @@ TEST_F(Sqm, StatisticsBeforeAnyStartTwoStartsAndForeignEnds) {
     PushReports(host, *sqm, 1);
     sqm->ClearStartTimes();
     sqm->OnStreamingEnd(nullptr, nullptr);
-    ExpectGoldenRecords(host, "starts_golden.txt");
+    ExpectGolden("starts_golden.txt", &host);
 }
 
 TEST_F(Sqm, DisabledOrClocklessCollectorBuildsNothing) {

@@ -101,17 +101,6 @@ class SlowTelemetry : public Telemetry {};
 
 }  // namespace
 
-TEST(HttpClient, AnswersArriveWithTheirStatusAndRawBody) {
-    ResetServer();
-    for (const std::string status : {"200", "404", "500"})
-        EXPECT_EQ("1 " + status + " status " + status, Get(Url("/status/" + status)).Text());
-    std::string chunked(1 << 20, '\0');
-    for (size_t i = 0; i < chunked.size(); ++i) chunked[i] = static_cast<char>(i % 251);
-    EXPECT_TRUE(chunked == Get(Url("/chunked/" + std::to_string(chunked.size()))).body);
-    // An empty completion is skipped, the request sent all the same.
-    EXPECT_TRUE(HttpPostJson(Url("/event/none"), "{}", {}, HttpCompletion()) && Requests("/event/none").size() == 1);
-}
-
 TEST(HttpClient, PostGoesOutByteExactWithItsLinesInOrderAndNoExpectContinue) {
     ResetServer();
     std::string body(1536 * 1024, '\0');
@@ -175,8 +164,15 @@ TEST(HttpClient, RedirectsAreFollowedAsWinHttpDoesAndCredentialsStayWithTheirOri
     EXPECT_EQ(Fail(kHttpFailReceiveResponse), Get(Url("/redirect/302?to=ftp://h/x")).Text());
 }
 
-TEST(HttpClient, TransportFailuresAreStatusZeroWithTheirText) {
+TEST(HttpClient, AnswersCarryStatusAndRawBodyAndTransportFailuresAreStatusZeroWithTheirText) {
     ResetServer();
+    for (const std::string status : {"200", "404", "500"})
+        EXPECT_EQ("1 " + status + " status " + status, Get(Url("/status/" + status)).Text());
+    std::string chunked(1 << 20, '\0');
+    for (size_t i = 0; i < chunked.size(); ++i) chunked[i] = static_cast<char>(i % 251);
+    EXPECT_TRUE(chunked == Get(Url("/chunked/" + std::to_string(chunked.size()))).body);
+    // An empty completion is skipped, the request sent all the same.
+    EXPECT_TRUE(HttpPostJson(Url("/event/none"), "{}", {}, HttpCompletion()) && Requests("/event/none").size() == 1);
     const std::string tls = "https" + Url("/echo/tls").substr(4);
     // A refused port and a failed handshake surface when the request is sent, as with WinHTTP.
     EXPECT_EQ(Fail(kHttpFailSendRequest), Get("http://127.0.0.1:1/x").Text());
@@ -215,7 +211,7 @@ TEST(SlowHttpClient, TimeoutsLimitSilenceNotTheWholeExchangeAndCancellationEndsE
     }
 }
 
-TEST(HttpUrl, SplitsAndCountsLimitsAsTheWindowsTransportCracks) {
+TEST(HttpUrl, SplitAsTheWindowsTransportCracksAndAnotherSchemeOrPortIsAnotherOrigin) {
     HttpUrlParts p;
     const auto got = [&] { return std::to_string(p.secure) + p.host + ":" + std::to_string(p.port) + p.pathAndQuery; };
     EXPECT_TRUE(SplitHttpUrl("HTTPS://user:pw@Example.com", p) && got() == "1Example.com:443");
@@ -231,10 +227,7 @@ TEST(HttpUrl, SplitsAndCountsLimitsAsTheWindowsTransportCracks) {
     EXPECT_TRUE(SplitHttpUrl("http://h" + path, p));
     EXPECT_FALSE(SplitHttpUrl("http://h" + path + "p", p));
     EXPECT_FALSE(SplitHttpUrl("http://h\xE9" + path, p)) << "not UTF-8: one unit per byte";
-}
-
-TEST(HttpRedirectPolicy, AnotherSchemeOrPortIsAnotherOriginAndHttpsNeverFallsBackToHttp) {
-    HttpUrlParts from;
+    HttpUrlParts& from = p;
     ASSERT_TRUE(SplitHttpUrl("http://h/p", from));
     for (const char* other : {"https://h/p", "http://h:8080/p", "//g/p"})
         EXPECT_TRUE(PlanRedirect(307, "GET", from, other).crossOrigin) << other;

@@ -25,7 +25,7 @@ using namespace TesselSDK;
 using namespace TesselSDK::probes;
 using namespace testsupport;
 
-TEST(ProbeArithmetic, CpuUsageIsUnknownFirstThenTheBusyShareSinceTheLastSampleOfAnyThread) {
+TEST(ProbeArithmetic, CpuUsageFromTheLastSampleOfAnyThreadAndFactsKeptOnlyOnceRead) {
     // A failed first read uses up nothing; kernel includes idle; each from the last sample; empty interval 0.
     const CpuTimes times[] = {{}, {1000, 3000, 1000}, {1050, 3100, 1100}, {1150, 3200, 1100}, {1150, 3200, 1100}};
     const float want[] = {-1.0f, -1.0f, 75.0f, 0.0f, 0.0f};
@@ -46,9 +46,6 @@ TEST(ProbeArithmetic, CpuUsageIsUnknownFirstThenTheBusyShareSinceTheLastSampleOf
     for (auto& t : threads) t = std::thread(sampleMany);
     for (auto& t : threads) t.join();
     EXPECT_TRUE(unknown == 1 && busy75 == 8 * 500 - 1) << unknown << " unknown, " << busy75 << " at 75%";
-}
-
-TEST(ProbeArithmetic, AFactIsKeptOnlyOnceReadSuccessfully) {
     static KeptFact<std::string> fact;  // static, as in the probes: the kept value is never freed
     int reads = 0;  // only the second read succeeds
     auto read = [&reads]() { return ++reads == 2 ? std::optional<std::string>("CPU") : std::nullopt; };

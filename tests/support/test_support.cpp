@@ -31,12 +31,6 @@ namespace {
 using Socket = SOCKET;
 const Socket kBadSocket = INVALID_SOCKET;
 void CloseSocket(Socket s) { closesocket(s); }
-struct WinsockInit {
-    WinsockInit() {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-    }
-};
 #else
 using Socket = int;
 const Socket kBadSocket = -1;
@@ -86,7 +80,11 @@ struct RawResponse {
 
 RawResponse RawHttp(const std::string& method, const std::string& target, const std::string& body = "") {
 #if defined(_WIN32)
-    static WinsockInit winsock;
+    static const int winsock = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data);
+    }();
+    (void)winsock;
 #endif
     RawResponse response;
     Socket s = socket(AF_INET, SOCK_STREAM, 0);
