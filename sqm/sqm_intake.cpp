@@ -112,19 +112,26 @@ constexpr int kMemberCount = static_cast<int>(sizeof(kMemberNames) / sizeof(kMem
 static_assert(kMemberCount == static_cast<int>(kTrackedStatCount) + 4, "tracked names first, then four");
 static_assert(kMemberCount <= 64, "member flags fit one word");
 
+// The index of a member name (a name missing from the table stops the build).
+constexpr int MemberSlot(std::string_view name) {
+    int i = 0;
+    while (kMemberNames[i] != name) ++i;  // past the end: not a constant expression
+    return i;
+}
+
 // Indexes of the members the entry rules read.
-constexpr int kMimeType = 21;
-constexpr int kClockRate = 22;
-constexpr int kSdpFmtpLine = 23;
-constexpr int kCandidateType = 31;
-constexpr int kAddress = 32;
-constexpr int kNetworkType = 33;
-constexpr int kProtocol = 34;
-constexpr int kPort = 35;
-constexpr int kVpn = 53;
-constexpr int kRelayProtocol = 54;
-constexpr int kTargetBitrate = 55;
-constexpr int kKind = 56;
+constexpr int kMimeType = MemberSlot("mimeType");
+constexpr int kClockRate = MemberSlot("clockRate");
+constexpr int kSdpFmtpLine = MemberSlot("sdpFmtpLine");
+constexpr int kCandidateType = MemberSlot("candidateType");
+constexpr int kAddress = MemberSlot("address");
+constexpr int kNetworkType = MemberSlot("networkType");
+constexpr int kProtocol = MemberSlot("protocol");
+constexpr int kPort = MemberSlot("port");
+constexpr int kVpn = MemberSlot("vpn");
+constexpr int kRelayProtocol = MemberSlot("relayProtocol");
+constexpr int kTargetBitrate = MemberSlot("targetBitrate");
+constexpr int kKind = MemberSlot("kind");
 
 // Which member of a candidate entry gives which ICE fact.
 struct MemberFact {
@@ -179,7 +186,6 @@ std::string_view Trimmed(std::string_view text) {
     while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
     return text;
 }
-
 
 // True when the MIME type contains "video" in any ASCII letter case.
 bool NamesVideo(std::string_view mimeType) {
