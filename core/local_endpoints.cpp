@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "net/http_url.h"
+
 namespace TesselSDK {
 namespace {
 
@@ -13,14 +15,8 @@ const int kEndpointCount = static_cast<int>(LocalEndpoint::kCdnLive) + 1;
 // Only plain decimal digits naming a port count; anything else is ignored.
 int PortFromEnvironment() {
     const char* text = std::getenv("TESSELSDK_LOCAL_PORT");
-    if (text == nullptr || *text == '\0') return TESSELSDK_LOCAL_DEFAULT_PORT;
-    long port = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') return TESSELSDK_LOCAL_DEFAULT_PORT;
-        port = port * 10 + (*p - '0');
-        if (port > 65535) return TESSELSDK_LOCAL_DEFAULT_PORT;
-    }
-    return port >= 1 ? static_cast<int>(port) : TESSELSDK_LOCAL_DEFAULT_PORT;
+    int port = 0;
+    return text != nullptr && ParsePort(text, port) ? port : TESSELSDK_LOCAL_DEFAULT_PORT;
 }
 
 struct Urls {

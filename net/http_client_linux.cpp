@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -110,12 +111,6 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
     return length;
 }
 
-std::string HeaderName(const std::string& line) {
-    std::string name = line.substr(0, line.find(':'));
-    for (char& c : name) c = AsciiToLower(c);
-    return name;
-}
-
 // Our lines in order, in the form libcurl sends as they are; plus removal
 // entries for the headers libcurl would otherwise add on its own and the
 // Windows transport does not send (Accept, Expect: 100-continue, and the
@@ -129,10 +124,10 @@ bool BuildHeaderList(const std::vector<std::string>& lines, HeaderList& list) {
         return true;
     };
     for (const std::string& line : lines) {
-        const std::string name = HeaderName(line);
-        hasAccept = hasAccept || name == "accept";
-        hasExpect = hasExpect || name == "expect";
-        hasContentType = hasContentType || name == "content-type";
+        const std::string_view name = std::string_view(line).substr(0, line.find(':'));
+        hasAccept = hasAccept || AsciiEqualNoCase(name, "accept");
+        hasExpect = hasExpect || AsciiEqualNoCase(name, "expect");
+        hasContentType = hasContentType || AsciiEqualNoCase(name, "content-type");
         // "Name: " with nothing after it would tell libcurl to drop the header;
         // "Name;" is its way to send a header with an empty value.
         const size_t colon = line.find(':');
@@ -264,12 +259,10 @@ CURLcode Drive(CURL* curl, const Hop& hop, long long stallMs, CancelToken* cance
 // One request and its response, without following redirects.
 HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& parts, const std::string& body,
                              const curl_slist* headers, const TransferLimits& limits, CancelToken* cancel, Hop& hop) {
-    if (cancel != nullptr && cancel->Cancelled()) return HttpTransportFailure(kHttpFailSendRequest);
     EasyHandle curl(curl_easy_init());
     if (!curl) return HttpTransportFailure(kHttpFailOpenSession);
     hop.curl = curl.get();
-    const std::string url = (parts.secure ? "https://" : "http://") + parts.host + ":" +
-                            std::to_string(parts.port) + EscapeRequestTarget(parts.pathAndQuery);
+    const std::string url = HttpOrigin(parts) + EscapeRequestTarget(parts.pathAndQuery);
     if (!Configure(curl.get(), hop, method, url, body, headers, limits)) {
         return HttpTransportFailure(kHttpFailOpenRequest);
     }
@@ -313,34 +306,22 @@ HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
     const TransferLimits limits = TransferLimitsFor(request.timeouts);
     CancelToken* const cancel = CurrentCancelToken();
 
-    const std::string noBody;
-    std::string method = request.method;
-    const std::string* body = request.body;
-    HttpUrlParts parts = request.parts;
-    bool authorizationDropped = false;
-    for (int redirects = 0;; ++redirects) {
-        Hop hop;
-        HttpTransportResult result = Exchange(method, parts, *body, headers.get(), limits, cancel, hop);
-        // A response cut short after its headers is delivered as it is.
-        if (!result.received || hop.code != CURLE_OK) return result;
-        RedirectPlan plan = PlanRedirect(result.status, method, parts, hop.redirectUrl);
-        if (plan.action == RedirectAction::Deliver) return result;
-        if (plan.action == RedirectAction::Fail || redirects >= kHttpMaxRedirects) {
-            return HttpTransportFailure(kHttpFailReceiveResponse);
-        }
-        // Credentials stay with the origin they were given for.
-        if (plan.crossOrigin && !authorizationDropped) {
-            authorizationDropped = true;
-            HeaderList kept;
-            if (!BuildHeaderList(WithoutAuthorization(request.headerLines), kept)) {
-                return HttpTransportFailure(kHttpFailOpenRequest);
+    return FollowRedirects(request, cancel, [&](const RedirectHop& hop) {
+        RedirectHopResult out;
+        if (hop.headerLinesChanged) {
+            HeaderList changed;
+            if (!BuildHeaderList(hop.headerLines, changed)) {
+                out.response = HttpTransportFailure(kHttpFailOpenRequest);
+                return out;
             }
-            headers = std::move(kept);
+            headers = std::move(changed);
         }
-        parts = std::move(plan.target);
-        method = std::move(plan.method);
-        if (!plan.keepBody) body = &noBody;
-    }
+        Hop state;
+        out.response = Exchange(hop.method, hop.target, hop.body, headers.get(), limits, cancel, state);
+        out.location = std::move(state.redirectUrl);
+        out.complete = state.code == CURLE_OK;
+        return out;
+    });
 }
 
 }  // namespace TesselSDK

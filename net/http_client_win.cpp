@@ -260,7 +260,6 @@ std::string ReadLocation(HINTERNET request) {
 HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, const std::string& method,
                              const std::vector<std::string>& headerLines, const std::string& body,
                              const HttpTimeouts& t, CancelToken* cancel, std::string& location) {
-    if (cancel != nullptr && cancel->Cancelled()) return HttpTransportFailure(kHttpFailSendRequest);
     // URLs are widened from UTF-8 (header bytes are zero-extended below), so
     // non-ASCII text reaches the wire as the caller wrote it.
     const std::wstring url = ToWide(WidenUrl(urlText));
@@ -339,11 +338,6 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     return result;
 }
 
-std::string UrlOf(const HttpUrlParts& parts) {
-    return (parts.secure ? "https://" : "http://") + parts.host + ":" + std::to_string(parts.port) +
-           parts.pathAndQuery;
-}
-
 }  // namespace
 
 HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
@@ -356,32 +350,13 @@ HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
 
     // Redirects are followed here rather than by WinHTTP, which would carry
     // every header line, "Authorization" included, to whatever origin the
-    // server names.
-    const std::string noBody;
-    std::string url = request.url;
-    std::string method = request.method;
-    const std::string* body = request.body;
-    std::vector<std::string> headerLines = request.headerLines;
-    HttpUrlParts parts = request.parts;
-    bool authorizationDropped = false;
-    for (int redirects = 0;; ++redirects) {
-        std::string location;
-        HttpTransportResult result = Exchange(session.get(), url, method, headerLines, *body, t, cancel, location);
-        if (!result.received) return result;
-        RedirectPlan plan = PlanRedirect(result.status, method, parts, location);
-        if (plan.action == RedirectAction::Deliver) return result;
-        if (plan.action == RedirectAction::Fail || redirects >= kHttpMaxRedirects) {
-            return HttpTransportFailure(kHttpFailReceiveResponse);
-        }
-        if (plan.crossOrigin && !authorizationDropped) {
-            authorizationDropped = true;
-            headerLines = WithoutAuthorization(headerLines);
-        }
-        parts = std::move(plan.target);
-        url = UrlOf(parts);
-        method = std::move(plan.method);
-        if (!plan.keepBody) body = &noBody;
-    }
+    // server names. The first hop goes to the URL as the caller wrote it.
+    return FollowRedirects(request, cancel, [&](const RedirectHop& hop) {
+        RedirectHopResult out;
+        const std::string url = hop.redirects == 0 ? request.url : HttpOrigin(hop.target) + hop.target.pathAndQuery;
+        out.response = Exchange(session.get(), url, hop.method, hop.headerLines, hop.body, t, cancel, out.location);
+        return out;
+    });
 }
 
 }  // namespace TesselSDK

@@ -7,12 +7,9 @@
 namespace TesselSDK {
 namespace {
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiToLower(a[i]) != AsciiToLower(b[i])) return false;
-    }
-    return true;
+// Same scheme, host (ASCII case ignored) and port.
+bool SameOrigin(const HttpUrlParts& a, const HttpUrlParts& b) {
+    return a.secure == b.secure && a.port == b.port && AsciiEqualNoCase(a.host, b.host);
 }
 
 bool HasScheme(const std::string& location) {
@@ -31,7 +28,7 @@ std::string ResolveLocation(const HttpUrlParts& from, const std::string& locatio
     if (HasScheme(location)) return location;
     const std::string scheme = from.secure ? "https:" : "http:";
     if (location.compare(0, 2, "//") == 0) return scheme + location;
-    const std::string origin = scheme + "//" + from.host + ":" + std::to_string(from.port);
+    const std::string origin = HttpOrigin(from);
     if (location[0] == '/') return origin + location;
     const std::string path = from.pathAndQuery.substr(0, from.pathAndQuery.find_first_of("?#"));
     if (location[0] == '?') return origin + path + location;
@@ -67,14 +64,10 @@ RedirectPlan PlanRedirect(int status, const std::string& method, const HttpUrlPa
     return plan;
 }
 
-bool SameOrigin(const HttpUrlParts& a, const HttpUrlParts& b) {
-    return a.secure == b.secure && a.port == b.port && EqualNoCase(a.host, b.host);
-}
-
 std::vector<std::string> WithoutAuthorization(const std::vector<std::string>& lines) {
     std::vector<std::string> kept;
     for (const std::string& line : lines) {
-        if (!EqualNoCase(line.substr(0, line.find(':')), "authorization")) kept.push_back(line);
+        if (!AsciiEqualNoCase(std::string_view(line).substr(0, line.find(':')), "authorization")) kept.push_back(line);
     }
     return kept;
 }

@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "net/http_client.h"
+#include "net/http_transport.h"
 #include "net/http_url.h"
+#include "util/cancel.h"
 
 namespace TesselSDK {
 
@@ -36,11 +39,64 @@ struct RedirectPlan {
 RedirectPlan PlanRedirect(int status, const std::string& method, const HttpUrlParts& from,
                           const std::string& location);
 
-// Same scheme, host (ASCII case ignored) and port.
-bool SameOrigin(const HttpUrlParts& a, const HttpUrlParts& b);
-
 // The header lines without "Authorization" (name case ignored): what a
 // request carries once a redirect has taken it to another origin.
 std::vector<std::string> WithoutAuthorization(const std::vector<std::string>& lines);
+
+// One hop of a request, as FollowRedirects hands it to a transport.
+struct RedirectHop {
+    int redirects;  // hops before this one
+    const std::string& method;
+    const HttpUrlParts& target;
+    const std::vector<std::string>& headerLines;
+    bool headerLinesChanged;  // since the hop before
+    const std::string& body;
+};
+
+// What one hop brought back: the response; its Location (absolute or
+// relative to the hop's target, "" for none); and whether it may be followed
+// at all (a response cut short after its headers is delivered as it is).
+struct RedirectHopResult {
+    HttpTransportResult response;
+    std::string location;
+    bool complete = true;
+};
+
+// Runs `request` hop by hop through `exchange` (RedirectHop to
+// RedirectHopResult), following redirects as PlanRedirect says, at most
+// kHttpMaxRedirects of them. Once a redirect leaves the origin the lines go
+// on without "Authorization". A cancellation seen before a hop fails the
+// request as not sent.
+template <typename Exchange>
+HttpTransportResult FollowRedirects(const HttpTransportRequest& request, const CancelToken* cancel,
+                                    Exchange&& exchange) {
+    const std::string noBody;
+    std::string method = request.method;
+    const std::string* body = request.body;
+    HttpUrlParts target = request.parts;
+    const std::vector<std::string>* lines = &request.headerLines;
+    std::vector<std::string> withoutAuthorization;
+    bool linesChanged = false;
+    for (int redirects = 0;; ++redirects) {
+        if (cancel != nullptr && cancel->Cancelled()) return HttpTransportFailure(kHttpFailSendRequest);
+        RedirectHopResult hop = exchange(RedirectHop{redirects, method, target, *lines, linesChanged, *body});
+        linesChanged = false;
+        if (!hop.response.received || !hop.complete) return std::move(hop.response);
+        RedirectPlan plan = PlanRedirect(hop.response.status, method, target, hop.location);
+        if (plan.action == RedirectAction::Deliver) return std::move(hop.response);
+        if (plan.action == RedirectAction::Fail || redirects >= kHttpMaxRedirects) {
+            return HttpTransportFailure(kHttpFailReceiveResponse);
+        }
+        // Credentials stay with the origin they were given for.
+        if (plan.crossOrigin && lines == &request.headerLines) {
+            withoutAuthorization = WithoutAuthorization(request.headerLines);
+            lines = &withoutAuthorization;
+            linesChanged = true;
+        }
+        target = std::move(plan.target);
+        method = std::move(plan.method);
+        if (!plan.keepBody) body = &noBody;
+    }
+}
 
 }  // namespace TesselSDK

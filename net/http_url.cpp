@@ -6,8 +6,6 @@
 #include "util/text.h"
 
 namespace TesselSDK {
-namespace {
-
 bool ParsePort(const std::string& digits, int& port) {
     if (digits.empty() || digits.size() > 5) return false;
     int value = 0;
@@ -20,7 +18,9 @@ bool ParsePort(const std::string& digits, int& port) {
     return true;
 }
 
-}  // namespace
+std::string HttpOrigin(const HttpUrlParts& parts) {
+    return (parts.secure ? "https://" : "http://") + parts.host + ":" + std::to_string(parts.port);
+}
 
 bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts) {
     HttpUrlParts out;

@@ -24,4 +24,10 @@ struct HttpUrlParts {
 // or a part is too long.
 bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts);
 
+// "http://host:port" or "https://host:port" of split parts.
+std::string HttpOrigin(const HttpUrlParts& parts);
+
+// Plain decimal digits (at most five) naming a port in 1..65535.
+bool ParsePort(const std::string& digits, int& port);
+
 }  // namespace TesselSDK

@@ -189,11 +189,8 @@ std::string_view Trimmed(std::string_view text) {
 
 // True when the MIME type contains "video" in any ASCII letter case.
 bool NamesVideo(std::string_view mimeType) {
-    constexpr std::string_view kVideo = "video";
-    for (std::size_t i = 0; i + kVideo.size() <= mimeType.size(); ++i) {
-        std::size_t n = 0;
-        while (n < kVideo.size() && AsciiToLower(mimeType[i + n]) == kVideo[n]) ++n;
-        if (n == kVideo.size()) return true;
+    for (std::size_t i = 0; i + 5 <= mimeType.size(); ++i) {
+        if (AsciiEqualNoCase(mimeType.substr(i, 5), "video")) return true;
     }
     return false;
 }

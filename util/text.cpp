@@ -111,12 +111,17 @@ std::string WideToUtf8(const wchar_t* text) {
     return Utf32ToUtf8(text);
 }
 
+bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (AsciiToLower(a[i]) != AsciiToLower(b[i])) return false;
+    }
+    return true;
+}
+
 std::size_t HttpSchemeLength(std::string_view url) {
     for (const std::string_view scheme : {std::string_view("http://"), std::string_view("https://")}) {
-        if (url.size() < scheme.size()) continue;
-        std::size_t i = 0;
-        while (i < scheme.size() && AsciiToLower(url[i]) == scheme[i]) ++i;
-        if (i == scheme.size()) return i;
+        if (AsciiEqualNoCase(url.substr(0, scheme.size()), scheme)) return scheme.size();
     }
     return 0;
 }

@@ -34,6 +34,8 @@ void AppendPercentEscaped(std::string& out, unsigned char byte);
 // ASCII-only byte classification and case mapping (bytes >= 0x80 unchanged,
 // never passed to the locale-dependent C runtime functions).
 char AsciiToLower(char c);
+// Equal when ASCII letter case is ignored (other bytes compare as they are).
+bool AsciiEqualNoCase(std::string_view a, std::string_view b);
 bool AsciiIsAlnum(char c);
 std::string AsciiUpper(std::string text);
 
