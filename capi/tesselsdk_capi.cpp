@@ -7,7 +7,9 @@
 #include "capi/handle.h"
 #include "log/logger.h"
 #include "tesselsdk/link_logic.h"
+#include "util/guarded.h"
 
+using TesselSDK::Guarded;
 using TesselSDK::LinkLogic;
 
 namespace {
@@ -17,14 +19,6 @@ const char kEmpty[] = "";
 const char* OrEmpty(const char* text) { return text ? text : kEmpty; }
 
 LinkLogic* LogicOf(TesselSDKHandle* handle) { return handle ? handle->logic.load() : nullptr; }
-
-template <typename Fn>
-void Guarded(Fn&& fn) noexcept {
-    try {
-        fn();
-    } catch (...) {
-    }
-}
 
 // The answer of a URL getter, kept in a per-thread text of that getter's own
 // (each instantiation has its own) until the next call on the same thread.
@@ -64,24 +58,21 @@ void TesselSDK_Destroy(TesselSDKHandle* handle) {
 
 void TesselSDK_Initialize(TesselSDKHandle* handle, TesselSDK_OnInitializedFn onInitialized) {
     if (!handle) return;
-    // Set once onInitialized has been called, so a failure after that point
-    // is not reported a second time. Initialisation is synchronous, so the
-    // completion never outlives this frame.
-    bool reported = false;
-    try {
-        // A repeated initialisation replaces the object: the old one (and
-        // its telemetry worker) goes first.
+    // A repeated initialisation replaces the object: the old one (and its
+    // telemetry worker) goes first. Initialize reports its own outcome.
+    LinkLogic* logic = nullptr;
+    Guarded([&] {
         LinkLogic::Destroy(handle->logic.exchange(nullptr));
-        LinkLogic* logic =
-            LinkLogic::Create(handle->sdkVersion.c_str(), handle->geType, TesselSDK::BuildPlatformInterface(handle));
+        logic = LinkLogic::Create(handle->sdkVersion.c_str(), handle->geType, TesselSDK::BuildPlatformInterface(handle));
         handle->logic.store(logic);
-        logic->Initialize([onInitialized, &reported](bool ok) {
-            reported = true;
-            if (onInitialized) onInitialized(ok);
-        });
-    } catch (...) {
-        if (!reported && onInitialized) Guarded([&] { onInitialized(false); });
+    });
+    if (logic == nullptr) {
+        if (onInitialized) Guarded([&] { onInitialized(false); });
+        return;
     }
+    logic->Initialize([onInitialized](bool ok) {
+        if (onInitialized) onInitialized(ok);
+    });
 }
 
 void TesselSDK_Shutdown(TesselSDKHandle* handle) {

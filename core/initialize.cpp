@@ -11,6 +11,7 @@
 #include "net/http_client.h"
 #include "platform/account.h"
 #include "platform/sentry_glue.h"
+#include "util/guarded.h"
 #include "util/json_text.h"
 #include "util/text.h"
 #include "util/log_body.h"
@@ -38,34 +39,45 @@ void Fail(const std::string& text, bool capture, const std::function<void(bool)>
 }  // namespace
 
 void LinkLogicImpl::Initialize(std::function<void(bool ok)> onInitialized) {
-    const std::string gate = GetEnvVar("streaming_yn");
-    if (gate.empty()) {
-        Log(kLogInfo, "streaming_yn is empty, skipping initialization");
-        Report(onInitialized, false);
-        return;
-    }
-    if (gate == "n") {
-        Log(kLogInfo, "streaming_yn is not enabled, skipping initialization");
-        Report(onInitialized, false);
-        return;
-    }
-    Log(kLogInfo, "streaming_yn: " + gate);
-    Log(kLogInfo, "Starting initialization...");
-    Log(kLogDebug, "SdkVersion: " + sdkVersion);
-    Log(kLogDebug, "StreamerId: " + streamerId);
+    // Whatever fails before the outcome was reported (a throwing host
+    // callback included) is reported as a failure, once; nothing escapes.
+    bool reported = false;
+    const std::function<void(bool)> report = [&reported, &onInitialized](bool ok) {
+        reported = true;
+        if (onInitialized) onInitialized(ok);
+    };
+    try {
+        const std::string gate = GetEnvVar("streaming_yn");
+        if (gate.empty()) {
+            Log(kLogInfo, "streaming_yn is empty, skipping initialization");
+            Report(report, false);
+            return;
+        }
+        if (gate == "n") {
+            Log(kLogInfo, "streaming_yn is not enabled, skipping initialization");
+            Report(report, false);
+            return;
+        }
+        Log(kLogInfo, "streaming_yn: " + gate);
+        Log(kLogInfo, "Starting initialization...");
+        Log(kLogDebug, "SdkVersion: " + sdkVersion);
+        Log(kLogDebug, "StreamerId: " + streamerId);
 
-    const auto table = BuildCdnEnvironmentTable();
-    std::string env = AsciiUpper(GetEnvVar("ENV"));
-    if (!env.empty() && table.find(env) == table.end()) {
-        Fail("Invalid ENV value: '" + env + "'", config.sentryEnable, onInitialized);
-        return;
+        const auto table = BuildCdnEnvironmentTable();
+        std::string env = AsciiUpper(GetEnvVar("ENV"));
+        if (!env.empty() && table.find(env) == table.end()) {
+            Fail("Invalid ENV value: '" + env + "'", config.sentryEnable, report);
+            return;
+        }
+        if (env.empty()) env = "LIVE";
+        const std::string url = table.at(env);
+        Log(kLogInfo, "Fetching CDN config from: " + url);
+        HttpGet(url, [this, report](int status, const std::string& body) {
+            OnCdnConfigResponse(status, body, report);
+        });
+    } catch (...) {
+        if (!reported && onInitialized) Guarded([&] { onInitialized(false); });
     }
-    if (env.empty()) env = "LIVE";
-    const std::string url = table.at(env);
-    Log(kLogInfo, "Fetching CDN config from: " + url);
-    HttpGet(url, [this, onInitialized](int status, const std::string& body) {
-        OnCdnConfigResponse(status, body, onInitialized);
-    });
 }
 
 void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,

@@ -13,6 +13,7 @@
 #include "platform/account.h"
 #include "util/json_parse.h"
 #include "util/log_body.h"
+#include "util/guarded.h"
 
 namespace TesselSDK {
 namespace {
@@ -103,39 +104,41 @@ std::string MaskTurnCredentials(const std::string& body) {
 
 void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
                                           std::function<void(bool ok, int httpStatus, const char* message)> done) {
-    collector.MarkPlayerConnected();
+    Guarded([&] {
+        collector.MarkPlayerConnected();
 
-    TurnOutcomeTargets targets;
-    targets.playerId = playerId != nullptr ? playerId : "";
-    LogMessage(kLogInfo, std::string(kLogPrefix) + "Player connected: " + targets.playerId +
-                             ", SendOffer: " + (sendOffer ? "true" : "false"));
+        TurnOutcomeTargets targets;
+        targets.playerId = playerId != nullptr ? playerId : "";
+        LogMessage(kLogInfo, std::string(kLogPrefix) + "Player connected: " + targets.playerId +
+                                 ", SendOffer: " + (sendOffer ? "true" : "false"));
 
-    const std::string& base = config.turnApiUrl;
-    if (base.empty()) {
-        LogMessage(kLogError, std::string(kLogPrefix) + "TURN API URL not available - cannot fetch ICE servers");
-        if (done) done(false, 0, "TURN API URL missing");
-        return;
-    }
-    const std::string url = BuildTurnApiUrl(base, streamerId);
-    LogMessage(kLogInfo, std::string(kLogPrefix) + "Fetching TURN config from: " + url);
+        const std::string& base = config.turnApiUrl;
+        if (base.empty()) {
+            LogMessage(kLogError, std::string(kLogPrefix) + "TURN API URL not available - cannot fetch ICE servers");
+            if (done) done(false, 0, "TURN API URL missing");
+            return;
+        }
+        const std::string url = BuildTurnApiUrl(base, streamerId);
+        LogMessage(kLogInfo, std::string(kLogPrefix) + "Fetching TURN config from: " + url);
 
-    HttpHeaders headers;
-    const std::string token = GetAccessToken();
-    if (token.empty()) {
-        LogMessage(kLogWarn, std::string(kLogPrefix) + "Access Token is empty!");
-    } else {
-        headers["Authorization"] = "Bearer " + token;
-    }
-    headers["caller-id"] = kCallerId;
+        HttpHeaders headers;
+        const std::string token = GetAccessToken();
+        if (token.empty()) {
+            LogMessage(kLogWarn, std::string(kLogPrefix) + "Access Token is empty!");
+        } else {
+            headers["Authorization"] = "Bearer " + token;
+        }
+        headers["caller-id"] = kCallerId;
 
-    targets.done = std::move(done);
-    if (!targets.done) {
-        targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
-        targets.hostCallbacksCleared = hostCallbacksCleared;
-    }
-    targets.onApplyRtcConfig = HostCallback(&PlatformInterface::OnApplyRTCConfig);
-    // From here on the object is not touched: a host callback may destroy it.
-    HttpGet(url, headers, [&targets](int status, const std::string& body) { OnTurnResponse(status, body, targets); });
+        targets.done = std::move(done);
+        if (!targets.done) {
+            targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
+            targets.hostCallbacksCleared = hostCallbacksCleared;
+        }
+        targets.onApplyRtcConfig = HostCallback(&PlatformInterface::OnApplyRTCConfig);
+        // From here on the object is not touched: a host callback may destroy it.
+        HttpGet(url, headers, [&targets](int status, const std::string& body) { OnTurnResponse(status, body, targets); });
+    });
 }
 
 void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const TurnOutcomeTargets& targets) {

@@ -8,6 +8,7 @@
 #include "platform/account.h"
 #include "platform/sentry_glue.h"
 #include "util/log_body.h"
+#include "util/guarded.h"
 
 namespace TesselSDK {
 namespace {
@@ -21,35 +22,37 @@ void OnMobileNotifyResponse(int status, const std::string& body) {
 }  // namespace
 
 void LinkLogicImpl::SendMobileNotify(const char* integrationKey, const char* alarmPayload, const char* langCode) {
-    const std::string url = config.eventApiUrl;
-    if (url.empty()) {
-        LogMessage(kLogError, std::string(kNotifyPrefix) + "Event API URL missing (virivizar_event).");
-        return;
-    }
-    // A null language code stands for the default language, in the body as in the header.
-    const std::string lang = langCode != nullptr ? langCode : "en-US";
-    std::string body;
-    std::string warning;
-    std::string error;
-    const bool built = BuildMobileNotifyBody(integrationKey, alarmPayload, lang, body, warning, error);
-    if (!warning.empty()) LogMessage(kLogWarn, std::string(kNotifyPrefix) + warning);
-    if (!built) {
-        LogMessage(kLogError, std::string(kNotifyPrefix) + error);
-        return;
-    }
+    Guarded([&] {
+        const std::string url = config.eventApiUrl;
+        if (url.empty()) {
+            LogMessage(kLogError, std::string(kNotifyPrefix) + "Event API URL missing (virivizar_event).");
+            return;
+        }
+        // A null language code stands for the default language, in the body as in the header.
+        const std::string lang = langCode != nullptr ? langCode : "en-US";
+        std::string body;
+        std::string warning;
+        std::string error;
+        const bool built = BuildMobileNotifyBody(integrationKey, alarmPayload, lang, body, warning, error);
+        if (!warning.empty()) LogMessage(kLogWarn, std::string(kNotifyPrefix) + warning);
+        if (!built) {
+            LogMessage(kLogError, std::string(kNotifyPrefix) + error);
+            return;
+        }
 
-    HttpHeaders headers;
-    headers["Content-Type"] = "application/json";
-    if (!lang.empty()) headers["X-Lang"] = lang;
-    std::string platformNation = "US";
-    GetPlatformNation(platformNation);
-    headers["X-Nation"] = platformNation;
-    const std::string token = GetAccessToken();
-    headers["Authorization"] = "Bearer " + token;
-    if (token.empty()) LogMessage(kLogWarn, std::string(kNotifyPrefix) + "Access token is empty.");
+        HttpHeaders headers;
+        headers["Content-Type"] = "application/json";
+        if (!lang.empty()) headers["X-Lang"] = lang;
+        std::string platformNation = "US";
+        GetPlatformNation(platformNation);
+        headers["X-Nation"] = platformNation;
+        const std::string token = GetAccessToken();
+        headers["Authorization"] = "Bearer " + token;
+        if (token.empty()) LogMessage(kLogWarn, std::string(kNotifyPrefix) + "Access token is empty.");
 
-    LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Sending notification to " + url);
-    HttpPostJson(url, body, headers, OnMobileNotifyResponse);
+        LogMessage(kLogInfo, std::string(kNotifyPrefix) + "Sending notification to " + url);
+        HttpPostJson(url, body, headers, OnMobileNotifyResponse);
+    });
 }
 
 std::string LinkLogicImpl::GetWindowsEventsApiUrl() { return config.windowsEventsApiUrl; }
@@ -57,38 +60,46 @@ std::string LinkLogicImpl::GetWindowsEventsApiUrl() { return config.windowsEvent
 std::string LinkLogicImpl::GetEventApiUrl() { return config.eventApiUrl; }
 
 void LinkLogicImpl::PushWebRTCStatsReport(const char* playerId, const char* statsJson) {
-    collector.PushWebRTCStatsReport(playerId, statsJson);
+    Guarded([&] {
+        collector.PushWebRTCStatsReport(playerId, statsJson);
+    });
 }
 
 void LinkLogicImpl::HandleStreamingStarted(const char* playerId, const char* connectionType) {
-    collector.OnStreamingStart(playerId, connectionType);
+    Guarded([&] {
+        collector.OnStreamingStart(playerId, connectionType);
+    });
 }
 
 void LinkLogicImpl::HandleStreamingEnded(const char* playerId, const char* reserved) {
-    collector.OnStreamingEnd(playerId, reserved);
+    Guarded([&] {
+        collector.OnStreamingEnd(playerId, reserved);
+    });
 }
 
 void LinkLogicImpl::Shutdown() {
-    LogMessage(kLogInfo, "[TesselSDK::Shutdown] Shutting down...");
-    StopTelemetryWorker();
-    if (config.sentryEnable) {
-        SentryCaptureMessage("TesselSDK shutting down", 0);
-        SentryAddBreadcrumb("TesselSDK shutdown initiated", "lifecycle");
-        SentryFlushAndClose(100);
-        LogMessage(kLogDebug, "[TesselSDK::Shutdown] Sentry closed");
-    }
-    // The old callbacks are destroyed outside the lock: one of them may be
-    // running this very Shutdown, and its copy keeps it alive.
-    PlatformInterface previous;
-    {
-        std::lock_guard<std::mutex> lock(platformMutex);
-        std::swap(previous, platform);
-        hostCallbacksCleared->store(true);
-    }
-    previous = PlatformInterface();
-    collector.ClearStartTimes();
-    LogMessage(kLogDebug, "[TesselSDK::Shutdown] Final StreamerId: " + streamerId);
-    Logger::Instance().Stop();
+    Guarded([&] {
+        LogMessage(kLogInfo, "[TesselSDK::Shutdown] Shutting down...");
+        StopTelemetryWorker();
+        if (config.sentryEnable) {
+            SentryCaptureMessage("TesselSDK shutting down", 0);
+            SentryAddBreadcrumb("TesselSDK shutdown initiated", "lifecycle");
+            SentryFlushAndClose(100);
+            LogMessage(kLogDebug, "[TesselSDK::Shutdown] Sentry closed");
+        }
+        // The old callbacks are destroyed outside the lock: one of them may be
+        // running this very Shutdown, and its copy keeps it alive.
+        PlatformInterface previous;
+        {
+            std::lock_guard<std::mutex> lock(platformMutex);
+            std::swap(previous, platform);
+            hostCallbacksCleared->store(true);
+        }
+        previous = PlatformInterface();
+        collector.ClearStartTimes();
+        LogMessage(kLogDebug, "[TesselSDK::Shutdown] Final StreamerId: " + streamerId);
+        Logger::Instance().Stop();
+    });
 }
 
 }  // namespace TesselSDK

@@ -14,6 +14,7 @@
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
 #include "util/log_body.h"
+#include "util/guarded.h"
 
 namespace TesselSDK {
 namespace {
@@ -39,12 +40,14 @@ void OnTelemetryResponse(int status, const std::string& body) {
 
 void LinkLogicImpl::SendTallo(const char* actionType, const char* elapsedTime, const char* message,
                               const char* connectionType) {
-    TelemetryEvent event;
-    event.actionType = TextOrEmpty(actionType);
-    event.elapsedTime = TextOrEmpty(elapsedTime);
-    event.message = TextOrEmpty(message);
-    event.connectionType = TextOrEmpty(connectionType);
-    EnqueueTelemetryEvent(std::move(event));
+    Guarded([&] {
+        TelemetryEvent event;
+        event.actionType = TextOrEmpty(actionType);
+        event.elapsedTime = TextOrEmpty(elapsedTime);
+        event.message = TextOrEmpty(message);
+        event.connectionType = TextOrEmpty(connectionType);
+        EnqueueTelemetryEvent(std::move(event));
+    });
 }
 
 void LinkLogicImpl::EnqueueTelemetryEvent(TelemetryEvent&& event) {

@@ -3,6 +3,9 @@
 // The class interface is a C++ ABI: a host that uses it must be built with
 // the same compiler family (and C++ runtime) as the library. Hosts built with
 // any other compiler use the flat C interface of tesselsdk.h.
+//
+// The object's void methods let no exception out, not even one thrown by a
+// callback the host passed them.
 #pragma once
 
 #include <functional>
