@@ -59,6 +59,7 @@ private:
         std::function<void(const std::vector<PlatformInterface::IceServer>&)> onApplyRtcConfig;
         // Shared with the object, so it can be read after the object is gone.
         std::shared_ptr<const std::atomic<bool>> hostCallbacksCleared;
+        bool HostCallbacksCleared() const { return hostCallbacksCleared && hostCallbacksCleared->load(); }
         // Hands the outcome to `done` when the host passed one, else to OnConnectionReady.
         void Report(bool ok, int httpStatus, const char* message) const;
     };
@@ -76,8 +77,7 @@ private:
     void StopTelemetryWorker();
     // The worker's round: posts what is queued, oldest first.
     bool SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last);
-    // limitMs caps each of the post's timeouts (a stopping worker's time left).
-    void SendTelemetryEvent(const TelemetryEvent& event, int limitMs);
+    void SendTelemetryEvent(const TelemetryEvent& event);
 
     std::string streamerId;
     std::string sdkVersion;

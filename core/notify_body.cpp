@@ -32,9 +32,9 @@ bool BuildMobileNotifyBody(const char* integrationKey, const char* alarmPayload,
     }
     const char* key = integrationKey != nullptr ? integrationKey : "";
     const char* payload = alarmPayload != nullptr ? alarmPayload : "";
-    // The alarm has been parsed, so its texts are well-formed; the others are
-    // checked here, as the JSON writer would refuse them.
-    if (!IsValidUtf8(key) || !IsValidUtf8(payload) || !IsValidUtf8(langCode)) {
+    // The payload has been parsed strictly, so it is well-formed UTF-8; the
+    // others are checked here, as the JSON writer would refuse them.
+    if (!IsValidUtf8(key) || !IsValidUtf8(langCode)) {
         error = "Notification text is not valid UTF-8.";
         return false;
     }

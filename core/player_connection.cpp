@@ -131,10 +131,8 @@ void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
         headers["caller-id"] = kCallerId;
 
         targets.done = std::move(done);
-        if (!targets.done) {
-            targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
-            targets.hostCallbacksCleared = hostCallbacksCleared;
-        }
+        if (!targets.done) targets.onConnectionReady = HostCallback(&PlatformInterface::OnConnectionReady);
+        targets.hostCallbacksCleared = hostCallbacksCleared;
         targets.onApplyRtcConfig = HostCallback(&PlatformInterface::OnApplyRTCConfig);
         // From here on the object is not touched: a host callback may destroy it.
         HttpGet(url, headers, [&targets](int status, const std::string& body) { OnTurnResponse(status, body, targets); });
@@ -156,15 +154,16 @@ void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const Tu
         LogMessage(kLogWarn, std::string(kLogPrefix) + "TURN response is not JSON - ICE servers could not be read");
     }
     LogMessage(kLogDebug, std::string(kLogPrefix) + "Parsed " + std::to_string(servers.size()) + " ICE servers");
-    if (targets.onApplyRtcConfig) targets.onApplyRtcConfig(servers);
+    // Neither host callback runs once Shutdown has returned (on any thread, or
+    // from inside OnApplyRTCConfig).
+    if (targets.onApplyRtcConfig && !targets.HostCallbacksCleared()) targets.onApplyRtcConfig(servers);
     targets.Report(true, 200, "Connection ready");
 }
 
 void LinkLogicImpl::TurnOutcomeTargets::Report(bool ok, int httpStatus, const char* message) const {
     if (done) {
         done(ok, httpStatus, message);
-    } else if (onConnectionReady && !(hostCallbacksCleared && hostCallbacksCleared->load())) {
-        // Not after a Shutdown (which OnApplyRTCConfig may have called).
+    } else if (onConnectionReady && !HostCallbacksCleared()) {
         onConnectionReady(playerId.c_str(), ok, httpStatus, message);
     }
 }

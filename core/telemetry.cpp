@@ -1,6 +1,5 @@
 // Telemetry: the host's events are queued on its thread and posted one at a
 // time, in arrival order, by the object's worker thread.
-#include <algorithm>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -84,21 +83,14 @@ void LinkLogicImpl::StartTelemetryWorker() {
     });
 }
 
-void LinkLogicImpl::StopTelemetryWorker() {
-    telemetryWorker.Stop();
-    std::lock_guard<std::mutex> lock(telemetryWorker.Mutex());
-    telemetryQueue.Clear();
-}
+void LinkLogicImpl::StopTelemetryWorker() { telemetryWorker.Stop(); }
 
 bool LinkLogicImpl::SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last) {
     while (!telemetryQueue.Empty()) {
-        // A stop may begin while a post is in flight.
-        const bool stopping = last || !telemetryWorker.RunningLocked();
-        int limitMs = kReceiveTimeoutMs;
-        if (stopping) {
-            const auto deadline = telemetryWorker.DrainDeadlineLocked();
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= deadline) {
+        // A stop may begin while a post is in flight. At the drain deadline
+        // the worker's Stop cancels the post in flight; the rest is dropped.
+        if (last || !telemetryWorker.RunningLocked()) {
+            if (std::chrono::steady_clock::now() >= telemetryWorker.DrainDeadlineLocked()) {
                 const std::size_t abandoned = telemetryQueue.Size();
                 telemetryQueue.Clear();
                 lock.unlock();
@@ -107,21 +99,18 @@ bool LinkLogicImpl::SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool
                 lock.lock();
                 return false;
             }
-            // A post begun while draining ends by the deadline.
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-            if (left < limitMs) limitMs = static_cast<int>(left) + 1;
         }
         const TelemetryEvent event = telemetryQueue.Pop();
         // A drop burst lasts until the worker has caught up with the queue.
         if (telemetryQueue.Empty()) telemetryWorker.TakeDroppedLocked();
         lock.unlock();
-        SendTelemetryEvent(event, limitMs);
+        SendTelemetryEvent(event);
         lock.lock();
     }
     return true;
 }
 
-void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event, int limitMs) {
+void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
     try {
         // A failed ask leaves the default in place.
         if (language == "en-US" && nation == "US") GetPlatformLanguageAndNation(language, nation);
@@ -154,12 +143,11 @@ void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event, int limitMs)
 
         const std::string body = doc.dump();
         LogMessage(kLogDebug, "[TesselSDK::SendTallo] Sending telemetry (" + std::to_string(body.size()) +
-                                  " bytes): " + body);
+                                  " bytes): " + BodyForLog(body));
         HttpHeaders headers;
         headers["Content-Type"] = "application/json";
-        HttpPostJson(std::string(TESSELSDK_TELEMETRY_URL) + "/std_halyx", body, headers,
-                     std::min(kResolveTimeoutMs, limitMs), std::min(kConnectTimeoutMs, limitMs),
-                     std::min(kSendTimeoutMs, limitMs), std::min(kReceiveTimeoutMs, limitMs), OnTelemetryResponse);
+        HttpPostJson(std::string(TESSELSDK_TELEMETRY_URL) + "/std_halyx", body, headers, kResolveTimeoutMs,
+                     kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs, OnTelemetryResponse);
     } catch (...) {
         // The event is lost; the worker goes on with the next one.
         LogMessage(kLogError, "[TesselSDK::SendTallo] Exception occurred while sending telemetry");

@@ -282,9 +282,12 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     const DWORD flags = components.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
     AsyncRequest req(connection.get(), wideMethod.c_str(), path.data(), flags, body, cancel);
     if (!req.Ready()) return HttpTransportFailure(kHttpFailOpenRequest);
-    // Redirects are followed by hand (see PerformHttpTransport).
+    // Redirects are followed by hand (see PerformHttpTransport); a request
+    // that WinHTTP would follow on its own is not sent.
     DWORD redirectPolicy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    WinHttpSetOption(req.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy));
+    if (!WinHttpSetOption(req.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirectPolicy, sizeof(redirectPolicy))) {
+        return HttpTransportFailure(kHttpFailOpenRequest);
+    }
     // The receive timeout bounds the wait for the response as well. Some
     // WinHTTP implementations keep a separate, unlimited timeout for the
     // response headers unless it is set on the request. (0 stays "none".)

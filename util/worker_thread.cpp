@@ -10,6 +10,12 @@ bool WorkerThread::Start(const Options& options, Round round) {
         // Started under the lock: a Stop meanwhile finds the thread to join.
         std::lock_guard<std::mutex> lock(mutex_);
         if (running_.load()) return true;
+        // A thread that ended on its own (its round said stop, or threw) is
+        // joined first; one that a Stop is still ending refuses the start.
+        if (thread_.joinable()) {
+            if (!done_) return false;
+            thread_.join();
+        }
         thread_ = std::thread([this, options, work = std::move(round), cancel] {
             SetCurrentThreadName(options.name);
             const CancelScope scope(cancel.get());
@@ -45,8 +51,11 @@ void WorkerThread::Run(const Options& options, const Round& round) {
         // Nothing may leave the thread.
     }
     {
+        // An ended thread is not running, however it ended: its owner sees
+        // that and may start it again.
         std::lock_guard<std::mutex> lock(mutex_);
         done_ = true;
+        running_.store(false);
     }
     doneCv_.notify_all();
 }

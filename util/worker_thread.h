@@ -51,7 +51,6 @@ public:
     }
     bool Empty() const { return items_.empty(); }
     std::size_t Size() const { return items_.size(); }
-    std::size_t Capacity() const { return capacity_; }
     void Clear() { std::deque<Item>().swap(items_); }
 
 private:
