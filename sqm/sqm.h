@@ -70,8 +70,10 @@ private:
 
     // Upload.
     void SendPending(const SqmPendingSend& start, const SqmPendingSend& during);
+    // builtHere: the body is compact JSON text of the record builders, logged
+    // as it is; any other body is parsed once for its log line.
     void PostMetrics(const char* name, const std::string& body, const HttpHeaders& headers, int attempt,
-                     std::function<void()> onSuccess);
+                     std::function<void()> onSuccess, bool builtHere = false);
     void PostGzipped(const std::string& name, std::shared_ptr<const std::string> gzipped, const HttpHeaders& headers,
                      int attempt, std::function<void()> onSuccess);
     void OnMetricsResponse(const std::string& name, const std::shared_ptr<const std::string>& gzipped,

@@ -83,6 +83,13 @@ struct SqmSessionState {
     std::uint64_t generation = 0;
     // Samples are being dropped at the buffer's bound (one WARN per burst).
     bool droppingSamples = false;
+
+    // Empties the sample buffer (its size and burst state with it).
+    void ClearSamples() {
+        samples.clear();
+        sampleBytes = 0;
+        droppingSamples = false;
+    }
 };
 
 struct SQM::SqmImpl {

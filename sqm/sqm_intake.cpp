@@ -20,6 +20,7 @@
 
 #include "sqm/sqm.h"
 #include "sqm/sqm_impl.h"
+#include "sqm/sqm_text.h"
 #include "util/json_parse.h"
 #include "util/json_text.h"
 #include "util/text.h"
@@ -177,14 +178,6 @@ private:
 const MemberIndex& Members() {
     static const MemberIndex index;
     return index;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-    return text;
 }
 
 // True when the MIME type contains "video" in any ASCII letter case.
@@ -402,14 +395,14 @@ private:
                     const ReportFact first = video ? ReportFact::VideoMimeType : ReportFact::OtherMimeType;
                     for (int n = 0; n < 3; ++n) {
                         if (HasMember(names[n])) {
-                            SetFact(static_cast<ReportFact>(static_cast<int>(first) + n), Trimmed(Member(names[n])));
+                            SetFact(static_cast<ReportFact>(static_cast<int>(first) + n), TrimmedView(Member(names[n])));
                         }
                     }
                 }
                 break;
             case EntryType::OutboundRtp:
                 if (HasMember(kKind) && kindIsString_ && Member(kKind) == "video" && HasMember(kTargetBitrate)) {
-                    SetFact(ReportFact::TargetBitrate, Trimmed(Member(kTargetBitrate)));
+                    SetFact(ReportFact::TargetBitrate, TrimmedView(Member(kTargetBitrate)));
                 }
                 break;
             case EntryType::Other: break;
@@ -419,7 +412,7 @@ private:
             const auto i = static_cast<std::size_t>(kept_[k]);
             if (i >= kTrackedStatCount) continue;
             std::string& text = values_[i];
-            const std::string_view trimmed = Trimmed(text);
+            const std::string_view trimmed = TrimmedView(text);
             if (trimmed.size() != text.size()) {
                 const auto lead = static_cast<std::size_t>(trimmed.data() - text.data());
                 text.erase(lead + trimmed.size());
@@ -526,9 +519,9 @@ private:
 };
 
 // Stores a report's facts into the collector's state (sessionMutex held).
-void StoreFacts(const StatsReportFacts& r, SqmSessionState& s, SqmIceInfo& ice, bool& iceKnown) {
+void StoreFacts(StatsReportFacts& r, SqmSessionState& s, SqmIceInfo& ice, bool& iceKnown) {
     for (std::size_t i = 0; i < kTrackedStatCount; ++i) {
-        if (r.HasStat(i)) s.latestStats[TrackedStatName(i)] = r.stats[i];
+        if (r.HasStat(i)) s.latestStats[TrackedStatName(i)] = std::move(r.stats[i]);
     }
     static const std::string& kTargetBitrateName = *new std::string("targetBitrate");
     if (r.Has(ReportFact::TargetBitrate)) s.latestStats[kTargetBitrateName] = r.Text(ReportFact::TargetBitrate);

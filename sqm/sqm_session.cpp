@@ -57,7 +57,8 @@ void SQM::AppendSample(const Json& metricObject) {
     s.sampleBytes += text.size();
     s.samples.push_back(std::move(text));
     bool dropped = false;
-    while (s.sampleBytes > kSampleBufferBytes && !s.samples.empty()) {
+    // The newest sample stays, however large.
+    while (s.sampleBytes > kSampleBufferBytes && s.samples.size() > 1) {
         s.sampleBytes -= s.samples.front().size();
         s.samples.pop_front();
         dropped = true;
@@ -87,9 +88,7 @@ void SQM::OnStreamingStart(const char* playerId, const char* connectionType) {
         s.startSent = false;
         s.timersStarted = true;
         s.lastSampleTime = impl->steadyNow();
-        s.samples.clear();
-        s.sampleBytes = 0;
-        s.droppingSamples = false;
+        s.ClearSamples();
         s.startPending = true;
         s.startPlayerId = player;
         s.connectionType = connectionType != nullptr ? connectionType : "";
@@ -134,9 +133,7 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
         s.startPending = false;
         s.startSent = false;
         // Nothing reads the buffer again before the next start empties it.
-        s.samples.clear();
-        s.sampleBytes = 0;
-        s.droppingSamples = false;
+        s.ClearSamples();
     }
 
     if (!wasSent) {
@@ -154,7 +151,7 @@ void SQM::OnStreamingEnd(const char* playerId, const char* /*reserved*/) {
     Json record = BuildEnvelope(player, "END_STREAMING");
     record["action_data"] = std::move(actionData);
     const HttpHeaders headers = BuildRequestHeaders(token);
-    PostMetrics("END_STREAMING", RecordWithSamples(record, buffered), headers, 0, nullptr);
+    PostMetrics("END_STREAMING", RecordWithSamples(record, buffered), headers, 0, nullptr, true);
 }
 
 void SQM::MarkPlayerConnected() {
@@ -201,9 +198,7 @@ SqmPendingSend SQM::BuildDuringBatch(const SqmConfig& settings, SteadyTime now) 
     std::string body = RecordWithSamples(record, s.samples);
 
     s.lastBatchTime = now;
-    s.samples.clear();
-    s.sampleBytes = 0;
-    s.droppingSamples = false;
+    s.ClearSamples();
     return PreparePost(std::move(body));
 }
 

@@ -25,15 +25,13 @@ const char* NumberStart(const std::string& text, const char* end) {
 
 }  // namespace
 
-std::string TrimWhitespace(std::string text) {
-    std::size_t first = 0;
-    while (first < text.size() && IsSpace(text[first])) ++first;
-    text.erase(0, first);
-    std::size_t last = text.size();
-    while (last > 0 && IsSpace(text[last - 1])) --last;
-    text.erase(last);
+std::string_view TrimmedView(std::string_view text) {
+    while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
     return text;
 }
+
+std::string TrimWhitespace(std::string text) { return std::string(TrimmedView(text)); }
 
 bool TryParseDouble(const std::string& text, double& out) {
     const char* end = text.data() + text.size();

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace TesselSDK {
 
 // Removes leading and trailing blanks, tabs, line feeds, vertical tabs, form
 // feeds and carriage returns; inner characters stay.
+std::string_view TrimmedView(std::string_view text);
 std::string TrimWhitespace(std::string text);
 
 // Reads a number from the front of the text: leading whitespace and a sign

@@ -44,18 +44,20 @@ void SQM::SendPending(const SqmPendingSend& start, const SqmPendingSend& during)
         LogInfo("[TesselSDK::SQM] Sending START_STREAMING...");
         const std::uint64_t generation = start.generation;
         PostMetrics("START_STREAMING", start.body, start.headers, 0,
-                    [this, generation]() { OnStartStreamingSent(generation); });
+                    [this, generation]() { OnStartStreamingSent(generation); }, true);
     }
     if (during.ready) {
         LogInfo("[TesselSDK::SQM] Sending DURING_STREAMING...");
-        PostMetrics("DURING_STREAMING", during.body, during.headers, 0, nullptr);
+        PostMetrics("DURING_STREAMING", during.body, during.headers, 0, nullptr, true);
     }
 }
 
 void SQM::PostMetrics(const char* name, const std::string& body, const HttpHeaders& headers, int attempt,
-                      std::function<void()> onSuccess) {
+                      std::function<void()> onSuccess, bool builtHere) {
     const std::string recordName = name != nullptr ? name : "UNKNOWN";
-    if (attempt == 0) {
+    if (attempt == 0 && builtHere) {
+        LogInfo("[TesselSDK::SQM] " + recordName + " payload:\n" + body);
+    } else if (attempt == 0) {
         const Json parsed = Json::parse(body, nullptr, false);
         if (parsed.is_discarded())
             LogInfo("[TesselSDK::SQM] " + recordName + " payload (raw):\n" + body);

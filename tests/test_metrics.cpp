@@ -447,6 +447,8 @@ TEST_F(Sqm, SampleBufferIsBoundedByBytes) {
     EXPECT_LE(s.sampleBytes, TesselSDK::kSampleBufferBytes);  // 8 MiB of samples
     EXPECT_EQ(60, Json::parse(s.samples.back())["seq_no"]);   // the newest are kept
     EXPECT_EQ(1, host.CountLogs(1, "[TesselSDK::SQM] Sample buffer full (8 MiB) - dropping the oldest samples."));
+    PushReports(host, *sqm, 1, 1000, Report({{"", {{"encoderImplementation", std::string(9 << 20, 'y')}}}}));
+    EXPECT_EQ(1u, s.samples.size()) << "a sample beyond the bound is kept alone";
 }
 
 TEST_F(Sqm, StaleStartSuccessDoesNotOpenANewSession) {
