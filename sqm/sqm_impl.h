@@ -134,7 +134,9 @@ struct SQM::SqmImpl {
 // real session's few hundred kilobytes at one report a second.
 constexpr std::size_t kSampleBufferBytes = 8u * 1024u * 1024u;
 
-// Upload URL for the configured metrics host ("" selects the development endpoint).
-std::string MetricsUrl(const std::string& api);
+// Upload URL for the configured metrics host ("" selects the development
+// endpoint), always https; an "http://" loopback host keeps http only when
+// loopbackHttpAllowed (builds pointed at the local service double).
+std::string MetricsUrl(const std::string& api, bool loopbackHttpAllowed);
 
 }  // namespace TesselSDK

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <optional>
 
+#include "net/http_url.h"
 #include "sqm/sqm.h"
 #include "sqm/sqm_gzip.h"
 #include "sqm/sqm_impl.h"
@@ -16,16 +17,27 @@ namespace {
 
 constexpr int kMaxRetries = 3;
 
+// Whether an "http://" URL names this machine exactly: 127.0.0.1, localhost or
+// [::1], with an optional port and no user part.
+bool NamesLoopbackHost(const std::string& url) {
+    const std::size_t scheme = HttpSchemeLength(url);
+    const std::string authority = url.substr(scheme, url.find_first_of("/?#", scheme) - scheme);
+    HttpUrlParts parts;
+    if (authority.find('@') != std::string::npos || !SplitHttpUrl(url, parts)) return false;
+    return parts.host == "127.0.0.1" || AsciiEqualNoCase(parts.host, "localhost") || parts.host == "[::1]";
+}
+
 }  // namespace
 
-std::string MetricsUrl(const std::string& api) {
+std::string MetricsUrl(const std::string& api, bool loopbackHttpAllowed) {
     if (api.empty()) return std::string(TESSELSDK_SQM_DEV_URL) + "/virivizar-sqm/v1.0/metrics";
     std::string host = api;
     while (!host.empty() && host.back() == '/') host.pop_back();
-    // A value that already names its scheme keeps it, written in lower case.
+    // The post carries the bearer token, so it always goes over https; only a
+    // build for the local service double may reach a loopback host over http.
     const std::size_t scheme = HttpSchemeLength(host);
-    if (scheme == 0) return "https://" + host + "/v1.0/metrics";
-    return std::string(scheme == 7 ? "http://" : "https://") + host.substr(scheme) + "/v1.0/metrics";
+    const bool plainLoopback = scheme == 7 && loopbackHttpAllowed && NamesLoopbackHost(host);
+    return std::string(plainLoopback ? "http://" : "https://") + host.substr(scheme) + "/v1.0/metrics";
 }
 
 HttpHeaders SQM::BuildRequestHeaders(const std::string& token) const {
@@ -88,7 +100,7 @@ void SQM::PostGzipped(const std::string& name, std::shared_ptr<const std::string
                                                                                   const std::string& response) {
         OnMetricsResponse(name, gzipped, headers, attempt, onSuccess, status, response);
     };
-    impl->providers.httpPostFn(MetricsUrl(api), *gzipped, headers, completion);
+    impl->providers.httpPostFn(MetricsUrl(api, TESSELSDK_LOCAL_ENDPOINTS != 0), *gzipped, headers, completion);
 }
 
 void SQM::OnMetricsResponse(const std::string& name, const std::shared_ptr<const std::string>& gzipped,
