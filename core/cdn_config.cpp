@@ -90,7 +90,7 @@ void ReadStringRow(const json& doc, std::initializer_list<const char*> path, std
 
 }  // namespace
 
-CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId) {
+CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId, const SqmConfigWarn& sqmWarn) {
     CdnConfig result;
     try {
         const json doc = ParseOutsideJson(body);
@@ -105,7 +105,7 @@ CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId) {
             result.sentryDsn = dsn->get<std::string>();
         else
             ReadStringRow(doc, {"virivizar_sentry", "dsn"}, result.sentryDsn);
-        result.sqm = ParseSqmConfig(doc, gameId);
+        result.sqm = ParseSqmConfig(doc, gameId, sqmWarn);
         if (const json* unreal = FindPath(doc, {"virivizar_bitrate", "Unreal"}))
             ReadProfiles(*unreal, result.bitrateProfiles);
     } catch (const std::exception&) {

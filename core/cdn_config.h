@@ -32,8 +32,10 @@ struct CdnConfig {
     std::map<std::string, BitrateProfile> bitrateProfiles;
 };
 
-// Never throws; whatever was read before the first error stays.
-CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId);
+// Never throws; whatever was read before the first error stays. Logs nothing
+// itself: the WARN lines of the metrics section go to `sqmWarn` (when set).
+CdnConfig ParseCdnConfig(const std::string& body, const std::string& gameId,
+                         const SqmConfigWarn& sqmWarn = SqmConfigWarn());
 
 // The profile that the bitrate and encoder lookups answer with: `profile`
 // (null means "AUTO"), else "AUTO"; null when neither is stored.

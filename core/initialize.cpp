@@ -94,7 +94,8 @@ void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,
     // The handler of the configuration's parse: the parse keeps whatever it
     // could read, so what reaches it is a failure of the steps around it.
     try {
-        config = ParseCdnConfig(body, gameId);
+        // The metrics section's warnings are the collector's lines.
+        config = ParseCdnConfig(body, gameId, [](const std::string& line) { LogMessage(kLogWarn, line); });
         collector.SetConfig(config.sqm);
         if (config.sentryEnable) SentryAddBreadcrumb("CDN configuration loaded", "config");
         const SqmConfig& sqm = config.sqm;

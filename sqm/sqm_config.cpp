@@ -1,5 +1,6 @@
 #include "sqm/sqm_config.h"
 
+#include <stdexcept>
 #include <utility>
 
 #include "util/json_int.h"
@@ -10,14 +11,25 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Intervals in whole seconds; fractions are truncated toward zero.
-void ReadIntervals(const Json& object, SqmConfig& config) {
-    const std::pair<const char*, int*> intervals[] = {
-        {"metric_collect_interval_s", &config.metric_collect_interval_s},
-        {"start_streaming_push_delay_s", &config.start_streaming_push_delay_s},
-        {"during_streaming_push_interval_s", &config.during_streaming_push_interval_s}};
-    for (const auto& interval : intervals) {
-        if (object.contains(interval.first)) *interval.second = JsonInt32(object[interval.first]);
+// Intervals in whole seconds; fractions are truncated toward zero. A number
+// that does not fit an int leaves that interval at its default, with a WARN.
+void ReadIntervals(const Json& object, SqmConfig& config, const SqmConfigWarn& warn) {
+    static const std::pair<const char*, int SqmConfig::*> kIntervals[] = {
+        {"metric_collect_interval_s", &SqmConfig::metric_collect_interval_s},
+        {"start_streaming_push_delay_s", &SqmConfig::start_streaming_push_delay_s},
+        {"during_streaming_push_interval_s", &SqmConfig::during_streaming_push_interval_s}};
+    const SqmConfig defaults;
+    for (const auto& interval : kIntervals) {
+        if (!object.contains(interval.first)) continue;
+        const Json& value = object[interval.first];
+        try {
+            config.*interval.second = JsonInt32(value);
+        } catch (const std::out_of_range&) {
+            config.*interval.second = defaults.*interval.second;
+            if (warn)
+                warn("[TesselSDK::SQM] " + std::string(interval.first) + " " + value.dump() +
+                     " is out of range; the default " + std::to_string(defaults.*interval.second) + " is used.");
+        }
     }
 }
 
@@ -40,7 +52,7 @@ std::string ChooseGameKey(const Json& games, const std::string& gameId) {
 
 }  // namespace
 
-SqmConfig ParseSqmConfig(const Json& document, const std::string& gameId) {
+SqmConfig ParseSqmConfig(const Json& document, const std::string& gameId, const SqmConfigWarn& warn) {
     SqmConfig config;
     if (!document.is_object() || !document.contains("virivizar_sqm")) return config;
     const Json& section = document["virivizar_sqm"];
@@ -54,7 +66,7 @@ SqmConfig ParseSqmConfig(const Json& document, const std::string& gameId) {
             config.api = api["kr"].get<std::string>();
         }
     }
-    ReadIntervals(section, config);
+    ReadIntervals(section, config, warn);
 
     if (section.contains("games") && section["games"].is_object() && !gameId.empty()) {
         const Json& games = section["games"];
@@ -63,7 +75,7 @@ SqmConfig ParseSqmConfig(const Json& document, const std::string& gameId) {
             const Json& entry = games[key];
             if (entry.is_object()) {
                 config.enabled = entry.contains("enabled") ? entry["enabled"].get<bool>() : false;
-                if (config.enabled) ReadIntervals(entry, config);
+                if (config.enabled) ReadIntervals(entry, config, warn);
             }
         }
     }

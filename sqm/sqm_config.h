@@ -1,6 +1,7 @@
 // Settings of the streaming-quality-metrics collector and their parser.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -15,9 +16,15 @@ struct SqmConfig {
     int during_streaming_push_interval_s = 30;
 };
 
+// Receives each WARN line of the parse ("[TesselSDK::SQM] ..."), for the
+// collector's log.
+using SqmConfigWarn = std::function<void(const std::string&)>;
+
 // Reads the "virivizar_sqm" section of the whole configuration document and
 // chooses the game's entry. Throws the JSON library's type errors on values of
-// the wrong type, and std::out_of_range for an interval outside 32 bits.
-SqmConfig ParseSqmConfig(const nlohmann::ordered_json& document, const std::string& gameId);
+// the wrong type. An interval outside 32 bits takes its default and is
+// reported to `warn` (when set); the rest is read.
+SqmConfig ParseSqmConfig(const nlohmann::ordered_json& document, const std::string& gameId,
+                         const SqmConfigWarn& warn = SqmConfigWarn());
 
 }  // namespace TesselSDK

@@ -119,16 +119,26 @@ TEST(ConfigParse, RowsAndWhereAFailingRowOrValueOutside32BitsEndsTheParse) {
         {R"({"virivizar_sentry":{"dsn":7},"virivizar_bitrate":{"Unreal":{"AUTO":{}}}})", none},
     };
     for (const auto& c : cases) EXPECT_EQ(c.second, Rows(Parse(c.first))) << c.first;
-    // Profiles are read in document order: "b" raises, so "a" stays and "c" is never read. A bad interval
-    // of the metrics section ends the parse too: the rows before it stay, the profiles are never read.
+    // Profiles are read in document order: "b" raises, so "a" stays and "c" is never read. An interval of the
+    // metrics section of another type ends the parse too: the rows before it stay, the profiles are never read.
     for (const char* bad : {R"("MaxBitrate":"letters")", R"("MaxBitrate":"99999999999")", R"("MaxBitrate":null)",
                             R"("MaxBitrate":[1])", R"("MaxBitrate":2147483648)", R"("MaxBitrate":-2147483649)",
                             R"("MaxBitrate":1e300)", R"("MinQP":3000000000)"}) {
         const auto c = Parse(Document(std::string(R"({"a":{"Fps":1},"b":{"Fps":2,)") + bad + R"(},"c":{}})"));
         EXPECT_TRUE(Rows(c) == kAllRows + "1|" && c.bitrateProfiles.count("a")) << bad;
     }
-    for (const char* v : {"\"ten\"", "4294967296", "-2147483649", "1e10"})
-        EXPECT_EQ(Rows(Parse(Document("null", "5"))), Rows(Parse(Document(R"({"P":{}})", v)))) << v;
+    EXPECT_EQ(Rows(Parse(Document("null", "5"))), Rows(Parse(Document(R"({"P":{}})", "\"ten\""))));
+    // A number outside 32 bits takes that interval's default with a WARN line, and the rest is read.
+    for (const char* v : {"4294967356", "-2147483649", "1e10"}) {
+        std::vector<std::string> warnings;
+        const auto c = TesselSDK::ParseCdnConfig(Document(R"({"P":{}})", v), "GAME",
+                                                 [&](const std::string& line) { warnings.push_back(line); });
+        EXPECT_EQ("ws.host|https://turn|https://event|https://win|1|https://k@dsn/1|5|1|", Rows(c)) << v;
+        EXPECT_EQ(std::vector<std::string>{"[TesselSDK::SQM] metric_collect_interval_s " +
+                                           nlohmann::ordered_json::parse(v).dump() +
+                                           " is out of range; the default 5 is used."},
+                  warnings);
+    }
 }
 
 TEST(ConfigParse, ProfileValuesConvertedOrKeptAtTheirDefaultsAndLookedUp) {
@@ -198,7 +208,8 @@ TEST_F(InitFlow, EachOutcomeReportedOnceAfterTheHostCallbacks) {
 }
 
 TEST_F(InitFlow, FullInitialisationLogsTheTokenOnlyMasked) {
-    Serve("{" + kWs + "," + kAuto + "}");
+    // An interval out of range before the profiles costs only that interval.
+    Serve("{" + kWs + R"(,"virivizar_sqm":{"start_streaming_push_delay_s":4294967356},)" + kAuto + "}");
     ScopedEnv badGame("game_id", "G\xC3\xA9\xFF");  // the GA data repairs what is not UTF-8
     const auto h = Run();
     auto& logic = *static_cast<TesselSDK::LinkLogicImpl*>(h->logic.load());
@@ -224,6 +235,9 @@ TEST_F(InitFlow, FullInitialisationLogsTheTokenOnlyMasked) {
                   R"(","gc_info":{"nv_enc":1,"series":"S"}})", ga);
     // The token reaches the log only masked, never raw or encoded.
     EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "[DEBUG]   Token: " + kMaskedToken));
+    EXPECT_EQ(1, std::count(lines.begin(), lines.end(),
+                            "[WARN] [TesselSDK::SQM] start_streaming_push_delay_s 4294967356 is out of range; the "
+                            "default 60 is used."));
     EXPECT_EQ(1, std::count(lines.begin(), lines.end(),
                             "[DEBUG] [TesselSDK::Initialize] Full Signalling URL: " + head + kMaskedToken + tail));
     for (const auto& line : lines)

@@ -181,10 +181,14 @@ TEST(SqmConfig, GameSelectionIntervalsClampAndBadValues) {
         "metric_collect_interval_s": 40, "during_streaming_push_interval_s": -2147483648}}})");
     EXPECT_EQ("7 " + std::to_string(INT32_MIN) + " ", std::to_string(c.start_streaming_push_delay_s) + " " +
                                                            std::to_string(c.metric_collect_interval_s) + " " + c.api);
-    for (const char* bad : {R"({"games": {"G": {"enabled": "true"}}})", R"({"start_streaming_push_delay_s":1e12})",
-                            R"({"metric_collect_interval_s":"5"})", R"({"start_streaming_push_delay_s":4294967356})"}) {
-        EXPECT_THROW(parse(bad), std::exception) << bad;  // beyond 32 bits too: never wrapped
-    }
+    for (const char* bad : {R"({"games": {"G": {"enabled": "true"}}})", R"({"metric_collect_interval_s":"5"})"})
+        EXPECT_THROW(parse(bad), std::exception) << bad;
+    // Beyond 32 bits: never wrapped, the default instead (also over the section's value), the rest read.
+    const auto wide = parse(R"({"start_streaming_push_delay_s": 4294967356, "during_streaming_push_interval_s": 9,
+        "metric_collect_interval_s": 3, "games": {"G": {"enabled": true, "metric_collect_interval_s": -1e12}}})");
+    EXPECT_EQ("60 5 9 1", std::to_string(wide.start_streaming_push_delay_s) + " " +
+                              std::to_string(wide.metric_collect_interval_s) + " " +
+                              std::to_string(wide.during_streaming_push_interval_s) + " " + std::to_string(wide.enabled));
 }
 
 TEST_F(Sqm, GeoAnswerRulesAndAskedAtStartsUntilOneIsStored) {
