@@ -499,3 +499,13 @@ TEST_F(SlowTelemetry, ShutdownDrainIsBoundedWhileTheServiceHangs) {
     EXPECT_EQ(2u, Requests(kTelemetryPath).size());
     EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped 8 queued"));
 }
+
+TEST_F(SlowTelemetry, ShutdownStaysBoundedWhenTheServiceStallsMidHeaders) {
+    AddRoute({{"path", kTelemetryPath}, {"mode", "stall_mid_headers"}, {"stall_ms", 10000}});
+    auto logic = MakeLogic();
+    logic->SendTallo("e", "1", "", "");
+    ASSERT_EQ(1u, WaitForRequests(kTelemetryPath, 1).size());
+    const auto start = Clock::now();
+    logic->Shutdown();
+    EXPECT_LT(Clock::now() - start, Ms(6000));
+}
