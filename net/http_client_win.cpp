@@ -72,7 +72,22 @@ constexpr DWORD kDefaultReceiveResponseMs = 90000;
 // leaving the rest to WinHTTP (see AsyncRequest).
 constexpr DWORD kCancelledCloseWaitMs = 100;
 
+// The body is read in pieces of at most this many bytes, so a buffer is never
+// larger than what one read can bring.
+constexpr DWORD kReadPieceBytes = 64 * 1024;
+
+// More than any implementation holds ready to read: an availability answer
+// beyond it is not data (Wine answers 0xFFFFFFFF for headers cut short, and
+// faults when asked to read that) and is taken as a failed read.
+constexpr DWORD kMaxPlausibleAvailable = 64 * 1024 * 1024;
+
+// Reads in a row that bring no byte before the body is given up: after a
+// failed read the next availability query decides, but an implementation may
+// keep offering data it cannot deliver.
+constexpr int kMaxFruitlessReads = 4;
+
 enum class StepOutcome { Done, Failed, Cancelled };
+enum class ReadOutcome { More, End, Cancelled };
 
 // What a request's status callback reports into, and what WinHTTP may still
 // use after a cancellation: the request body it sends and the buffer it
@@ -171,26 +186,24 @@ public:
         return state_->succeeded ? StepOutcome::Done : StepOutcome::Failed;
     }
 
-    // Reads the next piece of the response body into `body`; false at its
-    // end, on a failure, or when cancelled (`cancelled` tells).
-    bool ReadSome(std::string& body, bool& cancelled) {
+    // Asks what is available and reads a piece of it into `body`. A failed
+    // read appends nothing and leaves the next availability query to decide:
+    // End comes when that query fails or reports nothing.
+    ReadOutcome ReadSome(std::string& body) {
         DWORD available = 0;
         StepOutcome outcome = Step([this] { return WinHttpQueryDataAvailable(handle_, nullptr); }, available);
-        if (outcome != StepOutcome::Done || available == 0) {
-            cancelled = outcome == StepOutcome::Cancelled;
-            return false;
-        }
+        if (outcome == StepOutcome::Cancelled) return ReadOutcome::Cancelled;
+        if (outcome == StepOutcome::Failed || available == 0) return ReadOutcome::End;
+        if (available > kMaxPlausibleAvailable) return ReadOutcome::More;
+        const DWORD piece = available < kReadPieceBytes ? available : kReadPieceBytes;
         std::vector<char>& buffer = state_->buffer;
-        buffer.resize(available);
+        buffer.resize(piece);
         DWORD read = 0;
-        outcome = Step(
-            [this, &buffer, available] { return WinHttpReadData(handle_, buffer.data(), available, nullptr); }, read);
-        if (outcome != StepOutcome::Done) {
-            cancelled = outcome == StepOutcome::Cancelled;
-            return false;
-        }
-        body.append(buffer.data(), read < available ? read : available);
-        return true;
+        outcome = Step([this, &buffer, piece] { return WinHttpReadData(handle_, buffer.data(), piece, nullptr); },
+                       read);
+        if (outcome == StepOutcome::Cancelled) return ReadOutcome::Cancelled;
+        if (outcome == StepOutcome::Done) body.append(buffer.data(), read < piece ? read : piece);
+        return ReadOutcome::More;
     }
 
 private:
@@ -208,7 +221,8 @@ private:
             Complete(*state, true, 0);
             break;
         case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-            Complete(*state, true, info != nullptr && length >= sizeof(DWORD) ? *static_cast<DWORD*>(info) : 0);
+            // An answer without its count is one that cannot be read.
+            Complete(*state, true, info != nullptr && length >= sizeof(DWORD) ? *static_cast<DWORD*>(info) : MAXDWORD);
             break;
         case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
             Complete(*state, true, length);
@@ -334,10 +348,13 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     result.status = static_cast<int>(status);
     location = ReadLocation(req.get());
     // A failure mid-body delivers what arrived; a cancellation fails the whole.
-    bool cancelled = false;
-    while (req.ReadSome(result.body, cancelled)) {
+    for (int fruitless = 0; fruitless < kMaxFruitlessReads;) {
+        const std::size_t before = result.body.size();
+        const ReadOutcome outcome = req.ReadSome(result.body);
+        if (outcome == ReadOutcome::Cancelled) return HttpTransportFailure(kHttpFailReceiveResponse);
+        if (outcome == ReadOutcome::End) break;
+        fruitless = result.body.size() > before ? 0 : fruitless + 1;
     }
-    if (cancelled) return HttpTransportFailure(kHttpFailReceiveResponse);
     return result;
 }
 

@@ -119,20 +119,23 @@ TEST(HttpClient, PostGoesOutByteExactWithItsLinesInOrderAndNoExpectContinue) {
 
 TEST(HttpClient, BytesReachTheWireUnchangedAndHeaderLinesCannotBeInjected) {
     ResetServer();
-    Get(Url("/echo/caf\xC3\xA9 x\xF0\x9F\x98\x80\"<>\\^`{|}\x7F\t?id=%41"),
-        {{"X-Name", "caf\xE9"}, {"X-Empty", ""}, {"X-Lang", "ko\r\nX-Injected: 1"}, {"X-Cr", "a\rX-Injected: 2"},
-         {"X-Nul", std::string("a\0X-Injected: 3", 15)}, {"X-Colon: b", "c"}, {"", "x"}});
+    Get(Url("/echo/caf\xC3\xA9 x\xF0\x9F\x98\x80\"<>\\^`{|}\x7F\t?id=%41&q=\xEC\x95\x88"),
+        {{"X-Name", "caf\xE9"}, {"X-Text", "\xEC\x95\x88"}, {"X-Empty", ""}, {"X-Lang", "ko\r\nX-Injected: 1"},
+         {"X-Cr", "a\rX-Injected: 2"}, {"X-Nul", std::string("a\0X-Injected: 3", 15)}, {"X-Colon: b", "c"}, {"", "x"}});
     Get(Url("/echo/caf\xE9"));  // not UTF-8: each byte is a character of its own
     const auto requests = Requests("/echo");
     const RecordedRequest& r = requests.at(0);
-    EXPECT_EQ("GET /echo/caf%C3%A9%20x%F0%9F%98%80%22%3C%3E%5C%5E%60%7B%7C%7D%7F%09?id=%41 /echo/caf%C3%A9",
+    EXPECT_EQ("GET /echo/caf%C3%A9%20x%F0%9F%98%80%22%3C%3E%5C%5E%60%7B%7C%7D%7F%09?id=%41&q=%EC%95%88 /echo/caf%C3%A9",
               r.method + " " + r.path + " " + requests.at(1).path);
     EXPECT_EQ("X-Empty=;", Picked(r, {"Content-Type", "Transfer-Encoding", "X-Injected", "X-Lang", "X-Cr", "X-Nul",
                                       "X-Colon", "X-Empty"}));
     EXPECT_TRUE(r.body.empty() && (r.Header("Content-Length").empty() || r.Header("Content-Length") == "0"));
-    // A header byte goes out as that very byte (the double reports Latin-1 as UTF-8). Wine's WinHTTP
-    // writes header text as UTF-8: two bytes there; a byte widened as a signed char would give three.
-    EXPECT_EQ(UnderWine() ? "caf\xC3\x83\xC2\xA9" : "caf\xC3\xA9", r.Header("X-Name"));
+    // A header byte goes out as that very byte (the double reports Latin-1 as UTF-8), UTF-8 text included.
+    // Wine's WinHTTP writes header text as UTF-8: two bytes there; a byte widened as a signed char would give
+    // three, a value decoded as UTF-8 its own bytes.
+    EXPECT_EQ(UnderWine() ? "caf\xC3\x83\xC2\xA9 \xC3\x83\xC2\xAC\xC3\x82\xC2\x95\xC3\x82\xC2\x88"
+                          : "caf\xC3\xA9 \xC3\xAC\xC2\x95\xC2\x88",
+              r.Header("X-Name") + " " + r.Header("X-Text"));
 }
 
 TEST(HttpClient, RedirectsAreFollowedAsWinHttpDoesAndCredentialsStayWithTheirOrigin) {
@@ -207,6 +210,26 @@ TEST(SlowHttpClient, TimeoutsLimitSilenceNotTheWholeExchangeAndCancellationEndsE
         CancelScope scope(&token);
         EXPECT_EQ(Fail(kHttpFailReceiveResponse), Get(Url(path)).Text()) << path;
         EXPECT_LT(Clock::now() - begun, Ms(1000)) << path;
+        canceller.join();
+    }
+}
+
+TEST(SlowHttpClient, HeadersCutShortFailInBoundedTimeAndMemoryAndCancellationEndsTheWait) {
+    ResetServer();
+    // "HTTP/1.1 200 OK", one header line, then silence past the receive timeout.
+    AddRoute({{"path", "/stall"}, {"mode", "stall_mid_headers"}, {"stall_ms", 4000}});
+    // Wine's WinHTTP takes such headers as a response whose body cannot be read. The cancellation at 2.5 s
+    // comes only after a request that outlasts its timeout; at 0.5 s it ends the wait for the answer.
+    for (const int receiveMs : {1000, -1}) {
+        const int cancelMs = receiveMs < 0 ? 500 : 2500;
+        CancelToken token;
+        std::thread canceller([&token, cancelMs] { std::this_thread::sleep_for(Ms(cancelMs)); token.Cancel(); });
+        const auto begun = Clock::now();
+        CancelScope scope(&token);
+        const bool timedOut = receiveMs > 0 && UnderWine();
+        EXPECT_EQ(timedOut ? "1 200 " : Fail(kHttpFailReceiveResponse),
+                  Request("GET", Url("/stall"), "", {}, receiveMs).Text());
+        EXPECT_LT(Clock::now() - begun, Ms(receiveMs > 0 ? 2000 : 1000));
         canceller.join();
     }
 }
@@ -478,4 +501,14 @@ TEST_F(SlowTelemetry, ShutdownDrainIsBoundedWhileTheServiceHangs) {
     EXPECT_TRUE(took >= kTelemetryDrainLimit && took < kTelemetryDrainLimit + Ms(400));
     EXPECT_EQ(2u, Requests(kTelemetryPath).size());
     EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped 8 queued"));
+}
+
+TEST_F(SlowTelemetry, ShutdownStaysBoundedWhenTheServiceStallsMidHeaders) {
+    AddRoute({{"path", kTelemetryPath}, {"mode", "stall_mid_headers"}, {"stall_ms", 10000}});
+    auto logic = MakeLogic();
+    logic->SendTallo("e", "1", "", "");
+    ASSERT_EQ(1u, WaitForRequests(kTelemetryPath, 1).size());
+    const auto start = Clock::now();
+    logic->Shutdown();
+    EXPECT_LT(Clock::now() - start, Ms(6000));
 }

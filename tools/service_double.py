@@ -304,6 +304,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.hang()
         if mode == "reset":
             return self.reset_mid_body(1.0)
+        if mode == "stall_mid_headers":
+            return self.stall_mid_headers(route.get("stall_ms", 120000) / 1000.0)
         body = route.get("body", "")
         if "body_b64" in route:
             body = base64.b64decode(route["body_b64"])
@@ -311,6 +313,14 @@ class Handler(BaseHTTPRequestHandler):
 
     def hang(self):
         time.sleep(120)
+        self.close_connection = True
+
+    def stall_mid_headers(self, stall):
+        # The status line and one header line, then silence: the headers never end.
+        self.answer_status = 200
+        self.wfile.write(b"HTTP/1.1 200 OK\r\nX-A: 1\r\n")
+        self.wfile.flush()
+        time.sleep(stall)
         self.close_connection = True
 
     def reset_mid_body(self, pause=0.0):
