@@ -600,10 +600,12 @@ TEST_F(SlowSqm, WireRetriesOnTheRealClockAndDestroyCancelsOneHungOnTheServer) {
     sqm->SetRetryWaitForTesting(nullptr);  // the real 1-2-4 s schedule
     const auto t0 = std::chrono::steady_clock::now();
     Access::Post(*sqm, "DURING_STREAMING", kBody);
-    ASSERT_TRUE(WaitUntil([&] { return host.CountLogs(2, "dropped after max") == 1; }, std::chrono::seconds(12)));
+    ASSERT_TRUE(WaitUntil([&] { return host.CountLogs(2, "dropped after max") == 1; }, std::chrono::seconds(14)));
     const long long took = MsSince(t0);
     EXPECT_EQ(4u, testsupport::Requests("/sqm/").size());
-    EXPECT_TRUE(took >= 6950 && took < 8500) << took;  // 1 + 2 + 4 s
+    // 1 + 2 + 4 s; the upper bound leaves room for a loaded machine (Wine)
+    // and still tells this schedule from a longer one (2 + 4 + 8 s).
+    EXPECT_TRUE(took >= 6950 && took < 11500) << took;
 
     testsupport::AddRoute({{"path", "/sqm-hung/v1.0/metrics"}, {"mode", "hang"}});
     testsupport::AddRoute({{"path", "/sqm-hung/v1.0/metrics"}, {"status", 500}, {"body", "busy"}, {"times", 1}});
