@@ -3,8 +3,9 @@
 # Our build of it names every public function sentry_halyx_* in place of
 # sentry_* (a generated header of renaming macros, force-included into the
 # library's sources and included by ours through sentry_halyx.h) and reads
-# SENTRY_HALYX_DSN, _DEBUG, _RELEASE and _ENVIRONMENT (a patch applied to the
-# unpacked sources). Defines the target tesselsdk_sentry.
+# SENTRY_HALYX_DSN, _DEBUG, _RELEASE and _ENVIRONMENT and writes nothing to the
+# host's standard output or error, its debug setting on or off (patches applied
+# to the unpacked sources). Defines the target tesselsdk_sentry.
 include(FetchContent)
 
 set(TESSELSDK_SENTRY_SHA256 ea3c5fd8be8f9172aa818251ab19037c63e6b4cd2c73b5d124a83ac288933b96)
@@ -38,7 +39,8 @@ function(tesselsdk_add_sentry)
     URL ${TESSELSDK_SENTRY_ARCHIVE}
     URL_HASH SHA256=${TESSELSDK_SENTRY_SHA256}
     DOWNLOAD_EXTRACT_TIMESTAMP ON
-    PATCH_COMMAND ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/sentry_env_names.cmake)
+    PATCH_COMMAND ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/sentry_env_names.cmake
+          COMMAND ${CMAKE_COMMAND} -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/sentry_quiet_output.cmake)
   FetchContent_GetProperties(sentry)
   if(NOT sentry_POPULATED)
     FetchContent_Populate(sentry)

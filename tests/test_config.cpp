@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <chrono>
 #include <clocale>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capi/handle.h"
@@ -18,6 +22,14 @@
 #include "sdk_session.h"
 #include "tesselsdk/tesselsdk.h"
 #include "util/text.h"
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 using testsupport::ScopedEnv;
 
@@ -102,6 +114,52 @@ protected:
         token{"OMBREL_ACCESS_TOKEN", kToken}, host{"COMPUTERNAME", "123456789012345"};
 };
 using SlowInitFlow = InitFlow;
+
+#if defined(_WIN32)
+int OpenToWrite(const char* path) {
+    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+int (*const Dup)(int) = _dup;
+int (*const Dup2)(int, int) = _dup2;
+int (*const Close)(int) = _close;
+#else
+int OpenToWrite(const char* path) { return open(path, O_WRONLY | O_CREAT | O_TRUNC, 0600); }
+int (*const Dup)(int) = dup;
+int (*const Dup2)(int, int) = dup2;
+int (*const Close)(int) = close;
+#endif
+
+// Gathers what the process writes to its standard output and error into a file until Stop.
+class OutputCapture {
+public:
+    explicit OutputCapture(std::string path) : path_(std::move(path)) {
+        std::fflush(nullptr);
+        const int fd = OpenToWrite(path_.c_str());
+        for (int i = 0; i < 2 && fd >= 0; ++i) {
+            saved_[i] = Dup(i + 1);
+            Dup2(fd, i + 1);
+        }
+        if (fd >= 0) Close(fd);
+    }
+    ~OutputCapture() { Stop(); }
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+    // Restores both streams; what was written to them meanwhile.
+    std::string Stop() {
+        std::fflush(nullptr);
+        for (int i = 0; i < 2; ++i) {
+            if (saved_[i] < 0) continue;
+            Dup2(saved_[i], i + 1);
+            Close(saved_[i]);
+            saved_[i] = -1;
+        }
+        return testsupport::ReadFile(path_);
+    }
+
+private:
+    std::string path_;
+    int saved_[2] = {-1, -1};
+};
 
 }  // namespace
 
@@ -244,12 +302,22 @@ TEST_F(InitFlow, FullInitialisationLogsTheTokenOnlyMasked) {
         EXPECT_TRUE(line.find(kToken) == std::string::npos && line.find("tok%2Ben") == std::string::npos) << line;
 }
 
-TEST_F(InitFlow, OwnReporterReportsStartAndShutdown) {
+TEST_F(InitFlow, OwnReporterReportsStartAndShutdownAndWritesNothingToTheHostsOutput) {
     const std::string port = testsupport::ServerUrl().substr(testsupport::ServerUrl().rfind(':') + 1);
-    Serve("{" + kWs + R"(,"virivizar_sentry":{"enable":true,"dsn_unreal":"http://key@127.0.0.1:)" + port + "/42\"}}");
+    const std::string dsn = "http://key@127.0.0.1:" + port + "/42";
+    Serve("{" + kWs + R"(,"virivizar_sentry":{"enable":true,"dsn_unreal":")" + dsn + "\"}}");
+    // With its debug setting on, the reporter keeps to itself the service's answers, its traces and
+    // what it makes of an earlier run's session whose start it cannot read.
+    testsupport::AddRoute({{"prefix", "/api/42/envelope/"}, {"status", 200}, {"body", std::string(20000, 'i')}});
+    std::filesystem::create_directories(".sentry-native/0.run");
+    std::ofstream(".sentry-native/0.run/session.json")
+        << R"({"started":"2020-01-01T00:00:00.5zzzzzZ","attrs":{"release":"r"}})";
+    OutputCapture output("reporter-output.txt");
     const auto h = Run();
     testsupport::WaitForRequests("/api/42/envelope/", 1);
     TesselSDK_Shutdown(h.get());  // reports, flushes and closes the reporter
+    const std::string written = output.Stop();
+    EXPECT_EQ(0u, written.size()) << written.substr(0, 500);
     EXPECT_EQ("bitrate|10000000|20000000|60|", g_calls.front()) << "the host's InitSentry is not used";
     std::string bodies;  // the start event with the tags, the shutdown event with the breadcrumb of the completed start
     for (const auto& r : testsupport::Requests("/api/42/envelope/")) bodies += r.body;
@@ -257,6 +325,34 @@ TEST_F(InitFlow, OwnReporterReportsStartAndShutdown) {
                              R"("lifecycle","message":"TesselSDK initialization complete")",
                              R"("TESSELSDK_GAME_ID":"GAME1")", R"("release":"unreal-vuzavedurozazi-tesselsdk")"})
         EXPECT_NE(std::string::npos, bodies.find(fact)) << fact;
+    // Our reporter lines in order (the reporter's own "[Sentry] " lines left out), each event id the one sent.
+    std::vector<std::string> steps;
+    for (std::string line : LogLines("Final StreamerId")) {
+        const std::string text = line.substr(line.find("] ") + 2);
+        const bool wrapper = !text.rfind("[Sentry] Event captured: ", 0) || !text.rfind("[Sentry] Breadcrumb: ", 0);
+        const bool own = text.rfind("[Sentry] ", 0) == 0;  // the reporter's, or a wrapper's
+        const bool named = text.find("Sentry") != std::string::npos || text.find("Shutdown]") != std::string::npos;
+        if (!wrapper && (own || !named)) continue;
+        if (!text.rfind("[Sentry] Event captured: ", 0)) {
+            const std::string id = line.substr(line.size() - std::min<size_t>(36, line.size()));
+            EXPECT_NE(std::string::npos, bodies.find("\"event_id\":\"" + id + "\"")) << line;
+            line.resize(line.size() - id.size());
+        }
+        steps.push_back(line);
+    }
+    EXPECT_EQ((std::vector<std::string>{"[DEBUG] [Sentry] Breadcrumb: CDN configuration loaded",
+                                        "[INFO] [TesselSDK] Debug: Parsed Sentry config: enable=true, dsn=" + dsn,
+                                        "[INFO] [TesselSDK::Initialize] Sentry initialization successful!",
+                                        "[DEBUG] [TesselSDK::Initialize] Sentry tags configured",
+                                        "[DEBUG] [Sentry] Event captured: ",
+                                        "[DEBUG] [Sentry] Breadcrumb: TesselSDK initialization complete",
+                                        "[INFO] [TesselSDK::Shutdown] Shutting down...",
+                                        "[DEBUG] [Sentry] Event captured: ",
+                                        "[DEBUG] [Sentry] Breadcrumb: TesselSDK shutdown initiated",
+                                        "[DEBUG] [TesselSDK::Shutdown] Sentry closed",
+                                        "[DEBUG] [TesselSDK::Shutdown] Final StreamerId: " +
+                                            static_cast<TesselSDK::LinkLogicImpl*>(h->logic.load())->StreamerId()}),
+              steps);
 }
 
 TEST_F(InitFlow, UnusableConfigurationAnswersFailOnceAndSlowOrHugeOnesDoNot) {
