@@ -140,7 +140,8 @@ TEST(ProbeText, TimeZoneOffsetHostNameAndKernelTexts) {
     EXPECT_TRUE(t.idle == 99u && t.kernel == 19u + 99u && t.user == 99u) << t.idle << " " << t.kernel << " " << t.user;
     EXPECT_FALSE(ParseProcStatCpuTimes("cpu0 1 2 3 4\ncpu 1 2 3\n", t));
     for (auto r : {std::pair("5.15.153.1-microsoft-standard-WSL2", "5.15.153"), std::pair("6.1.0-13-amd64", "6.1.0"),
-                   std::pair("6.9", "6.9"), std::pair("10.19-rc1", "10.19"), std::pair("6.x", "6"), std::pair("v6", "")}) {
+                   std::pair("6.9", "6.9"), std::pair("10.19-rc1", "10.19"), std::pair("6.x", "6"),
+                   std::pair("v6", "")}) {
         EXPECT_EQ(r.second, KernelReleaseVersion(r.first)) << r.first;
     }
     const struct { const char* text; bool ok; unsigned id; } ids[] = {{"0x10de", true, 0x10de},
@@ -153,8 +154,9 @@ TEST(ProbeText, TimeZoneOffsetHostNameAndKernelTexts) {
     }
     // Graphics adapter 0: the driver's product name, else the vendor and the ids; none without a vendor id.
     const struct { const char* vendor; const char* device; const char* product; const char* name; } adapters[] = {
-        {"0x10de", "0x2684", "", "NVIDIA GPU [10de:2684]"}, {"0x1002", "0x73bf", "AMD Radeon RX 6800", "AMD Radeon RX 6800"},
-        {"0x8086", "", "", "Intel GPU [8086:0000]"}, {"0x1af4", "0x1050", "", "GPU [1af4:1050]"}, {"", "0x1050", "", ""}};
+        {"0x10de", "0x2684", "", "NVIDIA GPU [10de:2684]"}, {"0x1002", "0x73bf", "Radeon RX 6800", "Radeon RX 6800"},
+        {"0x8086", "", "", "Intel GPU [8086:0000]"}, {"0x1af4", "0x1050", "", "GPU [1af4:1050]"},
+        {"", "0x1050", "", ""}};
     for (const auto& a : adapters) {
         std::string gpu = "none";
         unsigned vendor = 0;
@@ -196,7 +198,8 @@ TEST(LiveProbes, EveryProbeGivesAValueOfItsKindOrItsFallback) {
     const size_t detected = log.Count("[INFO] [TesselSDK] Detected GPU: " + name + " (encoding: ");
     const size_t missing = log.Count("[WARN] [TesselSDK] No DXGI Adapter found.") +
                            log.Count("[ERROR] [TesselSDK] Failed to create DXGI Factory.");
-    EXPECT_TRUE(encoder == 1 && detected + missing == 1 && (detected || name == "Unknown GPU") && !name.empty()) << name;
+    EXPECT_TRUE(encoder == 1 && detected + missing == 1 && (detected || name == "Unknown GPU") && !name.empty())
+        << name;
 }
 
 #if !defined(_WIN32)
