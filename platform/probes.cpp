@@ -2,8 +2,10 @@
 // probes themselves on top of the platform files' primitives.
 #include "platform/probes.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <new>
 
 #include "log/env.h"
 #include "log/logger.h"
@@ -80,31 +82,33 @@ std::string TrimLeadingBlanks(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first);
 }
 
-}  // namespace probes
-
-// ---------------------------------------------------------------------------
-// The probes. Facts that cannot change while the process runs are read until
-// a read succeeds, and then kept.
-
 namespace {
 
-// The value of the probe that `Read` serves: its kept fact, or the fallback
-// while the fact cannot be read.
-template <auto Read>
-auto Kept(const typename decltype(Read())::value_type& fallback) {
-    static probes::KeptFact<typename decltype(Read())::value_type> fact;
-    return fact.Get(Read).value_or(fallback);
-}
+std::atomic<const Sources*> replacedSources{nullptr};
 
 }  // namespace
 
-std::string GetGpuName() { return Kept<probes::ReadGpuName>("Unknown GPU"); }
-std::string GetModuleVersion() { return Kept<probes::ReadModuleVersion>("1.0.0.0"); }
-std::string GetOsVersion() { return Kept<probes::ReadOsVersion>("Unknown"); }
-std::string GetCpuName() { return Kept<probes::ReadCpuName>("Unknown CPU"); }
-std::string GetDeviceModel() { return Kept<probes::ReadDeviceModel>("Unknown Device"); }
-float GetTotalMemoryGb() { return Kept<probes::ReadTotalMemoryGb>(0.0f); }
-float GetGpuMemoryGb() { return Kept<probes::ReadGpuMemoryGb>(0.0f); }
+const Sources& CurrentSources() {
+    static constexpr Sources kPlatform{};
+    const Sources* replaced = replacedSources.load(std::memory_order_acquire);
+    return replaced != nullptr ? *replaced : kPlatform;
+}
+
+void UseSources(const Sources* sources) { replacedSources.store(sources, std::memory_order_release); }
+
+}  // namespace probes
+
+// ---------------------------------------------------------------------------
+// The probes. Each call reads its source again; only the usage probes keep
+// the state their sampling needs.
+
+std::string GetGpuName() { return probes::CurrentSources().gpuName().value_or("Unknown GPU"); }
+std::string GetModuleVersion() { return probes::CurrentSources().moduleVersion().value_or("1.0.0.0"); }
+std::string GetOsVersion() { return probes::CurrentSources().osVersion().value_or("Unknown"); }
+std::string GetCpuName() { return probes::CurrentSources().cpuName().value_or("Unknown CPU"); }
+std::string GetDeviceModel() { return probes::CurrentSources().deviceModel().value_or("Unknown Device"); }
+float GetTotalMemoryGb() { return probes::CurrentSources().totalMemoryGb().value_or(0.0f); }
+float GetGpuMemoryGb() { return probes::CurrentSources().gpuMemoryGb().value_or(0.0f); }
 
 std::string GetHostName() {
     std::vector<std::string> candidates;
@@ -116,54 +120,36 @@ std::string GetHostName() {
 std::string GetTimeZoneOffset() { return probes::TimeZoneOffsetAt(static_cast<long long>(std::time(nullptr))); }
 
 float GetCpuUsagePercent() {
-    // Never destroyed, as the kept facts: a host thread may still ask while
-    // the process exits.
+    // Never destroyed: a host thread may still ask while the process exits.
     static probes::CpuUsageTracker* const tracker = new (std::nothrow) probes::CpuUsageTracker();
     return tracker != nullptr ? tracker->Sample(probes::ReadCpuTimes) : -1.0f;
 }
 
-namespace {
-
-// Adapter 0 and whether an encoder runtime of its vendor is present.
-struct GpuFacts {
-    std::string name;
-    bool hardware = false;
-};
-
-// Nothing when adapter 0 cannot be opened; status says how far it got.
-std::optional<GpuFacts> ReadGpuFacts(probes::AdapterStatus& status) {
-    GpuFacts gpu;
-    unsigned vendorId = 0;
-    status = probes::ReadAdapter0(gpu.name, vendorId);
-    if (status != probes::AdapterStatus::kOk) return std::nullopt;
-    for (const std::string& runtime : probes::EncoderRuntimesForVendor(vendorId)) {
-        if (probes::EncoderRuntimePresent(runtime)) {
-            gpu.hardware = true;
-            break;
-        }
-    }
-    return gpu;
-}
-
-}  // namespace
-
 void DetectGpu(std::string& name, int& hardwareEncoder) {
     name = "Unknown GPU";
     hardwareEncoder = 1;
-    static probes::KeptFact<GpuFacts> fact;
-    probes::AdapterStatus status = probes::AdapterStatus::kOk;
-    const std::optional<GpuFacts> gpu = fact.Get([&status]() { return ReadGpuFacts(status); });
-    if (!gpu) {
-        if (status == probes::AdapterStatus::kNoFactory) {
-            LogMessage(kLogError, "[TesselSDK] Failed to create DXGI Factory.");
-        } else {
-            LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
-        }
+    const probes::Sources& sources = probes::CurrentSources();
+    std::string adapterName;
+    unsigned vendorId = 0;
+    const probes::AdapterStatus status = sources.adapter0(adapterName, vendorId);
+    if (status == probes::AdapterStatus::kNoFactory) {
+        LogMessage(kLogError, "[TesselSDK] Failed to create DXGI Factory.");
         return;
     }
-    name = gpu->name;
+    if (status != probes::AdapterStatus::kOk) {
+        LogMessage(kLogWarn, "[TesselSDK] No DXGI Adapter found.");
+        return;
+    }
+    name = adapterName;
+    bool hardware = false;
+    for (const std::string& runtime : probes::EncoderRuntimesForVendor(vendorId)) {
+        if (sources.encoderRuntimePresent(runtime)) {
+            hardware = true;
+            break;
+        }
+    }
     LogMessage(kLogInfo,
-               "[TesselSDK] Detected GPU: " + name + " (encoding: " + (gpu->hardware ? "hardware" : "software") + ")");
+               "[TesselSDK] Detected GPU: " + name + " (encoding: " + (hardware ? "hardware" : "software") + ")");
 }
 
 }  // namespace TesselSDK

@@ -1,6 +1,7 @@
 // Readers of the Linux kernel's text files: pure text handling, no file access.
 #include "platform/probes_kernel_text_linux.h"
 
+#include <cstdio>
 #include <sstream>
 
 namespace TesselSDK {
@@ -29,6 +30,15 @@ bool ParseUnsigned(const std::string& text, uint64_t& value) {
     }
     value = v;
     return true;
+}
+
+const char* VendorName(unsigned vendor) {
+    switch (vendor) {
+        case 0x10DE: return "NVIDIA";
+        case 0x1002: return "AMD";
+        case 0x8086: return "Intel";
+        default: return nullptr;
+    }
 }
 
 }  // namespace
@@ -115,6 +125,26 @@ bool ParseHexId(const std::string& text, unsigned& value) {
     }
     if (digits == 0) return false;
     value = static_cast<unsigned>(v);
+    return true;
+}
+
+// The kernel keeps no marketing name for most drivers: the name is the
+// driver-provided product name where there is one, else the vendor and the
+// PCI ids.
+bool ParseDrmAdapter(const std::string& vendor, const std::string& device, const std::string& productName,
+                     std::string& name, unsigned& vendorId) {
+    unsigned vendorNumber = 0;
+    if (!ParseHexId(vendor, vendorNumber)) return false;
+    unsigned deviceNumber = 0;
+    ParseHexId(device, deviceNumber);
+    name = productName;
+    if (name.empty()) {
+        char ids[32] = {};
+        std::snprintf(ids, sizeof(ids), "[%04x:%04x]", vendorNumber, deviceNumber);
+        const char* vendorText = VendorName(vendorNumber);
+        name = std::string(vendorText != nullptr ? vendorText : "") + (vendorText != nullptr ? " GPU " : "GPU ") + ids;
+    }
+    vendorId = vendorNumber;
     return true;
 }
 

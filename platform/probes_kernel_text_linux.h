@@ -20,6 +20,11 @@ bool ParseProcStatCpuTimes(const std::string& stat, CpuTimes& times);
 std::string KernelReleaseVersion(const std::string& release);
 // A sysfs hexadecimal id such as "0x10de\n"; false when unreadable.
 bool ParseHexId(const std::string& text, unsigned& value);
+// Graphics adapter from the first lines of its sysfs "vendor", "device" and
+// "product_name" attributes: its name and PCI vendor id; false when the
+// vendor id is unreadable (no adapter).
+bool ParseDrmAdapter(const std::string& vendor, const std::string& device, const std::string& productName,
+                     std::string& name, unsigned& vendorId);
 
 }  // namespace probes
 }  // namespace TesselSDK

@@ -89,36 +89,12 @@ std::vector<std::string> SystemBatteries() {
     return batteries;
 }
 
-struct DrmAdapter {
-    unsigned vendor = 0;
-    unsigned device = 0;
-    std::string name;
-};
-
-const char* VendorName(unsigned vendor) {
-    switch (vendor) {
-        case 0x10DE: return "NVIDIA";
-        case 0x1002: return "AMD";
-        case 0x8086: return "Intel";
-        default: return nullptr;
-    }
-}
-
-// Graphics adapter 0 as the kernel's DRM sees it (card0). The kernel keeps no
-// marketing name for most drivers: the name is the driver-provided product
-// name where there is one, else the vendor and the PCI ids.
-bool ReadDrmAdapter(DrmAdapter& adapter) {
+// Graphics adapter 0 as the kernel's DRM sees it (card0); false when there
+// is none.
+bool ReadDrmAdapter(std::string& name, unsigned& vendorId) {
     const std::string base = kDrmDevice;
-    if (!probes::ParseHexId(ReadAttribute(base + "vendor"), adapter.vendor)) return false;
-    probes::ParseHexId(ReadAttribute(base + "device"), adapter.device);
-    adapter.name = ReadAttribute(base + "product_name");
-    if (adapter.name.empty()) {
-        char ids[32] = {};
-        std::snprintf(ids, sizeof(ids), "[%04x:%04x]", adapter.vendor, adapter.device);
-        const char* vendor = VendorName(adapter.vendor);
-        adapter.name = std::string(vendor != nullptr ? vendor : "") + (vendor != nullptr ? " GPU " : "GPU ") + ids;
-    }
-    return true;
+    return probes::ParseDrmAdapter(ReadAttribute(base + "vendor"), ReadAttribute(base + "device"),
+                                   ReadAttribute(base + "product_name"), name, vendorId);
 }
 
 // An address inside this module, for dladdr.
@@ -162,11 +138,7 @@ bool EncoderRuntimePresent(const std::string& file) {
 
 // The kernel's DRM has no factory to fail: adapter 0 is there or not.
 AdapterStatus ReadAdapter0(std::string& name, unsigned& vendorId) {
-    DrmAdapter adapter;
-    if (!ReadDrmAdapter(adapter)) return AdapterStatus::kNoAdapter;
-    name = adapter.name;
-    vendorId = adapter.vendor;
-    return AdapterStatus::kOk;
+    return ReadDrmAdapter(name, vendorId) ? AdapterStatus::kOk : AdapterStatus::kNoAdapter;
 }
 
 bool ReadCpuTimes(CpuTimes& times) {
@@ -175,9 +147,10 @@ bool ReadCpuTimes(CpuTimes& times) {
 }
 
 std::optional<std::string> ReadGpuName() {
-    DrmAdapter adapter;
-    if (!ReadDrmAdapter(adapter)) return std::nullopt;
-    return adapter.name;
+    std::string name;
+    unsigned vendorId = 0;
+    if (!ReadDrmAdapter(name, vendorId)) return std::nullopt;
+    return name;
 }
 
 std::optional<std::string> ReadModuleVersion() {

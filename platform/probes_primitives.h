@@ -3,11 +3,9 @@
 // probes_win.cpp).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,33 +42,6 @@ private:
 // A utilisation in percent, capped at 100.0.
 float CapGpuUtilisation(double percent);
 
-// A fact that cannot change while the process runs. The first successful read
-// is kept for the life of the process; a read that fails is tried again at
-// the next call. The kept value is never destroyed: threads of the host may
-// still ask while the process exits. Safe from any thread.
-template <typename T>
-class KeptFact {
-public:
-    // `read` gives the fact, or nothing when it cannot be read now.
-    template <typename Read>
-    std::optional<T> Get(Read read) {
-        if (const T* kept = kept_.load(std::memory_order_acquire)) return *kept;
-        std::optional<T> value = read();
-        if (!value) return value;
-        const T* fresh = new (std::nothrow) T(*value);
-        const T* expected = nullptr;
-        if (fresh != nullptr &&
-            !kept_.compare_exchange_strong(expected, fresh, std::memory_order_acq_rel, std::memory_order_acquire)) {
-            delete fresh;  // another thread kept its read first
-            return *expected;
-        }
-        return value;
-    }
-
-private:
-    std::atomic<const T*> kept_{nullptr};
-};
-
 // "+HH:MM" / "-HH:MM" of an offset from UTC in seconds.
 std::string FormatTimeZoneOffset(long long offsetSeconds);
 
@@ -90,7 +61,7 @@ constexpr float kBytesPerGb = 1073741824.0f;
 // What each platform provides.
 
 // The probe of the same name, read afresh; nothing where the probe gives its
-// fallback. The probe keeps the first value read.
+// fallback.
 std::optional<std::string> ReadGpuName();
 std::optional<std::string> ReadModuleVersion();
 std::optional<std::string> ReadOsVersion();
@@ -114,6 +85,27 @@ bool EncoderRuntimePresent(const std::string& file);
 bool ReadCpuTimes(CpuTimes& times);
 // The system's own names of the host, in order, for ChooseHostName.
 void AppendSystemHostNames(std::vector<std::string>& candidates);
+
+// ---------------------------------------------------------------------------
+// Where the probes read their facts: the platform's functions above, unless a
+// test puts a table of its own in place. Every probe call reads again.
+struct Sources {
+    std::optional<std::string> (*gpuName)() = ReadGpuName;
+    std::optional<std::string> (*moduleVersion)() = ReadModuleVersion;
+    std::optional<std::string> (*osVersion)() = ReadOsVersion;
+    std::optional<std::string> (*cpuName)() = ReadCpuName;
+    std::optional<std::string> (*deviceModel)() = ReadDeviceModel;
+    std::optional<float> (*totalMemoryGb)() = ReadTotalMemoryGb;
+    std::optional<float> (*gpuMemoryGb)() = ReadGpuMemoryGb;
+    AdapterStatus (*adapter0)(std::string& name, unsigned& vendorId) = ReadAdapter0;
+    bool (*encoderRuntimePresent)(const std::string& file) = EncoderRuntimePresent;
+};
+
+// The table in use.
+const Sources& CurrentSources();
+// Puts `sources` in place (null: the platform's again). The table must stay
+// alive while it is in place.
+void UseSources(const Sources* sources);
 
 }  // namespace probes
 }  // namespace TesselSDK

@@ -25,7 +25,31 @@ using namespace TesselSDK;
 using namespace TesselSDK::probes;
 using namespace testsupport;
 
-TEST(ProbeArithmetic, CpuUsageFromTheLastSampleOfAnyThreadAndFactsKeptOnlyOnceRead) {
+// Sources whose every read gives the next answer of a script.
+template <typename T>
+struct Script {
+    static inline std::vector<std::optional<T>> answers;
+    static inline size_t next = 0;
+    static void Play(std::vector<std::optional<T>> script) { answers = std::move(script), next = 0; }
+    static std::optional<T> Read() { return next < answers.size() ? answers[next++] : std::nullopt; }
+};
+struct AdapterAnswer {
+    AdapterStatus status;
+    const char* name;
+};
+static std::vector<AdapterAnswer> adapterAnswers;
+static size_t adapterReads = 0;
+static AdapterStatus ScriptedAdapter0(std::string& name, unsigned& vendorId) {
+    const AdapterAnswer answer = adapterAnswers.at(adapterReads++ % adapterAnswers.size());
+    if (answer.status == AdapterStatus::kOk) name = answer.name, vendorId = 0x10DE;  // as the platform: only on success
+    return answer.status;
+}
+struct UsingSources {
+    explicit UsingSources(const Sources& sources) { UseSources(&sources); }
+    ~UsingSources() { UseSources(nullptr); }
+};
+
+TEST(ProbeArithmetic, CpuUsageFromTheLastSampleOfAnyThreadAndFactsReadAtEveryCall) {
     // A failed first read uses up nothing; kernel includes idle; each from the last sample; empty interval 0.
     const CpuTimes times[] = {{}, {1000, 3000, 1000}, {1050, 3100, 1100}, {1150, 3200, 1100}, {1150, 3200, 1100}};
     const float want[] = {-1.0f, -1.0f, 75.0f, 0.0f, 0.0f};
@@ -46,13 +70,38 @@ TEST(ProbeArithmetic, CpuUsageFromTheLastSampleOfAnyThreadAndFactsKeptOnlyOnceRe
     for (auto& t : threads) t = std::thread(sampleMany);
     for (auto& t : threads) t.join();
     EXPECT_TRUE(unknown == 1 && busy75 == 8 * 500 - 1) << unknown << " unknown, " << busy75 << " at 75%";
-    static KeptFact<std::string> fact;  // static, as in the probes: the kept value is never freed
-    int reads = 0;  // only the second read succeeds
-    auto read = [&reads]() { return ++reads == 2 ? std::optional<std::string>("CPU") : std::nullopt; };
-    EXPECT_FALSE(fact.Get(read).has_value());
-    EXPECT_EQ("CPU", fact.Get(read).value_or(""));  // the failed read was not kept: this call reads again
-    EXPECT_EQ("CPU", fact.Get(read).value_or(""));  // kept: not read a third time
-    EXPECT_EQ(2, reads);
+
+    // Every fact probe reads its source at each call, and gives its fallback while the source fails.
+    Sources scripted;
+    scripted.gpuName = scripted.moduleVersion = scripted.osVersion = scripted.cpuName = scripted.deviceModel =
+        Script<std::string>::Read;
+    scripted.totalMemoryGb = scripted.gpuMemoryGb = Script<float>::Read;
+    scripted.adapter0 = ScriptedAdapter0;
+    UsingSources using_(scripted);
+    const std::pair<std::string (*)(), const char*> texts[] = {{GetGpuName, "Unknown GPU"},
+        {GetModuleVersion, "1.0.0.0"}, {GetOsVersion, "Unknown"}, {GetCpuName, "Unknown CPU"},
+        {GetDeviceModel, "Unknown Device"}};
+    for (const auto& [probe, fallback] : texts) {
+        Script<std::string>::Play({"A", std::nullopt, "B", ""});
+        std::string seen;
+        for (int call = 0; call < 4; ++call) seen += probe() + "|";
+        EXPECT_EQ(std::string("A|") + fallback + "|B||", seen);
+    }
+    for (float (*probe)() : {GetTotalMemoryGb, GetGpuMemoryGb}) {
+        Script<float>::Play({15.5f, std::nullopt, 7.0f});
+        EXPECT_TRUE(probe() == 15.5f && probe() == 0.0f && probe() == 7.0f);
+    }
+    // DetectGpu: the adapter's own name, read again at each call; "Unknown GPU" when there is none; always 1.
+    adapterAnswers = {{AdapterStatus::kOk, "GPU one"}, {AdapterStatus::kNoAdapter, "unwritten"},
+                      {AdapterStatus::kNoFactory, "unwritten"}, {AdapterStatus::kOk, "GPU two"}};
+    std::string names;
+    for (size_t i = 0; i < adapterAnswers.size(); ++i) {
+        std::string name = "previous";
+        int encoder = 0;
+        DetectGpu(name, encoder);
+        names += name + "|" + std::to_string(encoder) + "|";
+    }
+    EXPECT_EQ("GPU one|1|Unknown GPU|1|Unknown GPU|1|GPU two|1|", names);
 #if defined(_WIN32)
     EXPECT_FLOAT_EQ(100.0f,  // the 3D engines of every process summed (name case as Windows gives it), capped at 100
                      SumGpu3dUtilisation({{L"pid_1_eng_0_engtype_3D", 60.0}, {L"pid_2_eng_1_engtype_3D", 60.0}}));
@@ -76,11 +125,44 @@ TEST(ProbeText, TimeZoneOffsetHostNameAndKernelTexts) {
     EXPECT_TRUE(ParseCpuInfoModelName("model\t: 85\nmodel name\t: A  B\nmodel name\t: 2\n", name) && name == "A  B");
     uint64_t kb = 0;
     EXPECT_TRUE(ParseMemInfoTotalKb("MemFree:  100 kB\nMemTotal:       16314512 kB\n", kb) && kb == 16314512u) << kb;
+    const struct { const char* value; bool ok; uint64_t kb; } numbers[] = {{"1920 kB", true, 1920}, {"0", true, 0},
+        {"  42 kB", true, 42}, {"9", true, 9}, {"18446744073709551615 kB", true, UINT64_MAX},
+        {"18446744073709551616 kB", false, 0}, {"kB", false, 0}, {"", false, 0}};
+    for (const auto& n : numbers) {
+        kb = 7;
+        EXPECT_EQ(n.ok, ParseMemInfoTotalKb(std::string("MemTotal:") + n.value + "\n", kb)) << n.value;
+        EXPECT_EQ(n.ok ? n.kb : 7u, kb) << n.value;
+    }
     CpuTimes t;
     ASSERT_TRUE(ParseProcStatCpuTimes("cpu  10 2 30 400 5 6 7 8 9 1\ncpu0 1 1 1 1 1 1 1 1 1 1\n", t));
     EXPECT_TRUE(t.idle == 405u && t.kernel == 30u + 6u + 7u + 405u && t.user == 10u + 2u + 8u);
-    EXPECT_FALSE(ParseProcStatCpuTimes("cpu0 1 2 3 4\ncpu 1 2\n", t));
-    EXPECT_EQ("5.15.153", KernelReleaseVersion("5.15.153.1-microsoft-standard-WSL2"));
+    ASSERT_TRUE(ParseProcStatCpuTimes("cpu 9 90 19 99\n", t));  // four fields are enough
+    EXPECT_TRUE(t.idle == 99u && t.kernel == 19u + 99u && t.user == 99u) << t.idle << " " << t.kernel << " " << t.user;
+    EXPECT_FALSE(ParseProcStatCpuTimes("cpu0 1 2 3 4\ncpu 1 2 3\n", t));
+    for (auto r : {std::pair("5.15.153.1-microsoft-standard-WSL2", "5.15.153"), std::pair("6.1.0-13-amd64", "6.1.0"),
+                   std::pair("6.9", "6.9"), std::pair("10.19-rc1", "10.19"), std::pair("6.x", "6"),
+                   std::pair("v6", "")}) {
+        EXPECT_EQ(r.second, KernelReleaseVersion(r.first)) << r.first;
+    }
+    const struct { const char* text; bool ok; unsigned id; } ids[] = {{"0x10de", true, 0x10de},
+        {" 0X1002", true, 0x1002}, {"8086", true, 0x8086}, {"0xAbC9", true, 0xabc9}, {"0xffffffff", true, 0xffffffff},
+        {"0x123456789", false, 0}, {"0x", false, 0}, {"", false, 0}};
+    for (const auto& h : ids) {
+        unsigned id = 7;
+        EXPECT_EQ(h.ok, ParseHexId(h.text, id)) << h.text;
+        EXPECT_EQ(h.ok ? h.id : 7u, id) << h.text;
+    }
+    // Graphics adapter 0: the driver's product name, else the vendor and the ids; none without a vendor id.
+    const struct { const char* vendor; const char* device; const char* product; const char* name; } adapters[] = {
+        {"0x10de", "0x2684", "", "NVIDIA GPU [10de:2684]"}, {"0x1002", "0x73bf", "Radeon RX 6800", "Radeon RX 6800"},
+        {"0x8086", "", "", "Intel GPU [8086:0000]"}, {"0x1af4", "0x1050", "", "GPU [1af4:1050]"},
+        {"", "0x1050", "", ""}};
+    for (const auto& a : adapters) {
+        std::string gpu = "none";
+        unsigned vendor = 0;
+        EXPECT_EQ(*a.name != '\0', ParseDrmAdapter(a.vendor, a.device, a.product, gpu, vendor)) << a.name;
+        EXPECT_EQ(*a.name != '\0' ? a.name : "none", gpu);
+    }
 #endif
 }
 
@@ -116,7 +198,8 @@ TEST(LiveProbes, EveryProbeGivesAValueOfItsKindOrItsFallback) {
     const size_t detected = log.Count("[INFO] [TesselSDK] Detected GPU: " + name + " (encoding: ");
     const size_t missing = log.Count("[WARN] [TesselSDK] No DXGI Adapter found.") +
                            log.Count("[ERROR] [TesselSDK] Failed to create DXGI Factory.");
-    EXPECT_TRUE(encoder == 1 && detected + missing == 1 && (detected || name == "Unknown GPU")) << name;
+    EXPECT_TRUE(encoder == 1 && detected + missing == 1 && (detected || name == "Unknown GPU") && !name.empty())
+        << name;
 }
 
 #if !defined(_WIN32)
