@@ -227,7 +227,7 @@ struct alignas(64) Logger::State {
     // Callers facing a full queue wait here, and the exit path for the
     // writer's lines in flight.
     std::condition_variable room;
-    std::string file;  // the file of the current (or last) start
+    std::string file;  // the file of the current (or last) start, under the writer's lock
 
     // Serialises Init and Stop. Never taken by Log or the writer, and never
     // taken while the writer's lock is held.
@@ -295,16 +295,17 @@ void Logger::WriteQueuedAtExit() {
     State& s = *state_;
     try {
         std::unique_lock<std::mutex> lock(s.writer.Mutex(), std::defer_lock);
+        const auto nothingLeft = [&s] { return s.queue.Empty() && s.writer.DroppedLocked() == 0; };
         if (OtherThreadsMayBeGoneAtExit()) {
             // The writer may have ended anywhere: its lines in flight are lost
             // with it, and a lock it held stays held.
             if (!lock.try_lock()) return;
         } else {
             lock.lock();
-            // The lines it took come first in the file.
-            s.room.wait_for(lock, kMaxExitWait, [&s] { return !s.writing; });
+            // The lines the writer took come first in the file.
+            if (!nothingLeft()) s.room.wait_for(lock, kMaxExitWait, [&s] { return !s.writing; });
         }
-        if (s.queue.Empty() && s.writer.DroppedLocked() == 0) return;
+        if (nothingLeft()) return;
         // Under the lock throughout: neither the writer nor a caller can come
         // between these lines and the next ones.
         LogFile out{OpenLogFileForAppend(s.file)};

@@ -141,6 +141,33 @@ TEST(Logger, UnopenableFileDropsBeyondTheBoundsAndSaysHowMany) {
               entries[0] + " " + entries[kMax - 1] + " " + entries[kMax] + " " + entries[kMax + 1]);
 }
 
+#if !defined(_WIN32)
+// Run by the next test as a child process: the process ends (main returns)
+// while the writer is still writing the lines it took.
+TEST(Logger, DISABLED_ChildEndsWhileTheWriterWrites) {
+    Restart("g-exit");
+    static std::atomic<bool> stalled{false};
+    Logger::Instance().SetLineSink([](std::string_view) {
+        if (!stalled.exchange(true)) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    });
+    for (int i = 0; i < 3000; ++i) LogMessage(0, "a" + std::to_string(i));  // wakes the writer on the way
+    ASSERT_TRUE(testsupport::WaitUntil([] { return stalled.load(); }));
+    LogMessage(0, "b");
+}
+
+TEST(Logger, LinesQueuedAtExitFollowTheOnesTheWriterIsWriting) {
+    const fs::path folder = fs::path(testsupport::DataFolder()) / "VIVIDOVURUZ3LIFE" / "logs" / "g-exit";
+    fs::remove_all(folder);
+    ASSERT_EQ(0, testsupport::RunThisProgram(
+                     {"--gtest_also_run_disabled_tests", "--gtest_filter=Logger.DISABLED_ChildEndsWhileTheWriterWrites"}));
+    std::vector<std::string> entries;
+    for (const auto& file : fs::directory_iterator(folder)) entries = Entries(testsupport::ReadLines(file.path().string()));
+    ASSERT_EQ(3002u, entries.size());
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ("INFO|a" + std::to_string(i), entries[i + 1]);
+    EXPECT_EQ("INFO|b", entries[3001]);
+}
+#endif
+
 TEST(LogPath, FoldersThatCannotBeLeftFromEnvironmentVariablesReadAsTheirBytes) {
     const std::string base = WithTrailingSeparator(testsupport::DataFolder());
     EXPECT_EQ("C:\\x\\|", WithTrailingSeparator("C:\\x\\") + "|" + WithTrailingSeparator(""));
