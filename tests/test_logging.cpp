@@ -208,7 +208,7 @@ TEST(LogPath, FoldersThatCannotBeLeftFromEnvironmentVariablesReadAsTheirBytes) {
     SetEnvironmentVariableW(wide, L"\u4E2D\u00E9x\U0001F600");
     EXPECT_EQ(std::string("-\xE9x=\0", 5), GetEnvVar("TESSELSDK_TEST_\xC3\xA9"));
     SetEnvironmentVariableW(wide, std::wstring(5000, L'\u00FC').c_str());
-    EXPECT_EQ(std::string(5000, '\xFC'), GetEnvVar("TESSELSDK_TEST_\xC3\xA9"));
+    EXPECT_TRUE(std::string(5000, '\xFC') == GetEnvVar("TESSELSDK_TEST_\xC3\xA9"));
     SetEnvironmentVariableW(wide, nullptr);
     EXPECT_EQ("", GetEnvVar("TESSELSDK_TEST_\xC3\xA9"));
     SetEnvironmentVariableW(L"TESSELSDK_TEST_\u00C3\u00A9", nullptr);
