@@ -312,6 +312,7 @@ void Logger::WriteQueuedAtExit() {
         if (!out) return;
         State::Buffers buffers;
         buffers.batch.Swap(s.queue);
+        // No line sink: what a test's sink refers to may be gone by now.
         State::WriteBatch(out.get(), buffers, s.writer.TakeDroppedLocked(), nullptr);
     } catch (...) {
         // Nothing may leave an exit hook.
