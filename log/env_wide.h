@@ -6,9 +6,10 @@
 
 namespace TesselSDK {
 
-// True when `name` (UTF-8) is set in the wide environment; `value` then holds
-// its value converted to UTF-8. False when there is no such variable or no
-// wide environment.
+// True when `name` is set in the wide environment, each byte of the name taken
+// as one unit (a signed char's value: 0x80 to 0xFF are U+FF80 to U+FFFF);
+// `value` then holds the low 8 bits of each unit of its value. False when
+// there is no such variable or no wide environment.
 bool LookUpWideEnvVar(const std::string& name, std::string& value);
 
 }  // namespace TesselSDK

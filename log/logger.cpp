@@ -30,6 +30,9 @@ constexpr std::size_t kWakeBytes = 256 * 1024;
 // How long a caller facing a full queue waits for the writer to take it
 // before its line is dropped (and the writer counts as not keeping up).
 const auto kMaxCallerWait = std::chrono::milliseconds(500);
+// How long the exit path waits for the writer to finish the lines it has
+// taken, so that the ones still queued follow them in the file.
+const auto kMaxExitWait = std::chrono::seconds(2);
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -80,29 +83,33 @@ std::size_t FormatStampToSeconds(const std::tm& local, char (&out)[kStampCapacit
     return static_cast<std::size_t>(n) < kStampCapacity ? static_cast<std::size_t>(n) : kStampCapacity - 1;
 }
 
-// The message with CR and LF written as "\r" and "\n": one call stays one
-// line of the file, whatever the text holds.
+// The message with CR, LF and NUL written as "\r", "\n" and "\0": one call
+// stays one whole line of the file, whatever the text holds.
 void AppendEscaped(std::string& line, std::string_view message) {
     if (message.empty()) return;
+    static constexpr char kSpecial[] = {'\n', '\r', '\0'};
+    static constexpr char kWritten[] = {'n', 'r', '0'};
+    constexpr std::size_t kKinds = sizeof(kSpecial);
     const char* at = message.data();
     const char* const end = at + message.size();
     const auto next = [end](const char* from, char c) {
         const void* hit = std::memchr(from, c, static_cast<std::size_t>(end - from));
         return hit != nullptr ? static_cast<const char*>(hit) : end;
     };
-    const char* lf = next(at, '\n');
-    const char* cr = next(at, '\r');
+    // The next place of each kind from `at` on.
+    const char* hits[kKinds];
+    for (std::size_t k = 0; k < kKinds; ++k) hits[k] = next(at, kSpecial[k]);
     for (;;) {
-        const char* hit = lf < cr ? lf : cr;
+        std::size_t first = 0;
+        for (std::size_t k = 1; k < kKinds; ++k)
+            if (hits[k] < hits[first]) first = k;
+        const char* hit = hits[first];
         line.append(at, static_cast<std::size_t>(hit - at));
         if (hit == end) return;
-        line.append(*hit == '\r' ? "\\r" : "\\n", 2);
+        line.push_back('\\');
+        line.push_back(kWritten[first]);
         at = hit + 1;
-        if (hit == lf) {
-            lf = next(at, '\n');
-        } else {
-            cr = next(at, '\r');
-        }
+        hits[first] = next(at, kSpecial[first]);
     }
 }
 
@@ -213,15 +220,18 @@ struct alignas(64) Logger::State {
     bool wakeSent = false;      // the queue passed its wake mark since the writer took it
     bool fileUnusable = false;  // the writer's last open of the file failed
     bool writerBehind = false;  // a caller gave up waiting for the writer to take a full queue
+    bool writing = false;       // the writer is writing lines it took from the queue
     // Its lock guards the above; it counts the lines refused since it last
     // took the queue.
     WorkerThread writer;
-    std::condition_variable room;  // callers facing a full queue wait here
+    // Callers facing a full queue wait here, and the exit path for the
+    // writer's lines in flight.
+    std::condition_variable room;
+    std::string file;  // the file of the current (or last) start, under the writer's lock
 
-    // Serialises Init and Stop (and guards `path`). Never taken by Log or the
-    // writer, and never taken while the writer's lock is held.
+    // Serialises Init and Stop. Never taken by Log or the writer, and never
+    // taken while the writer's lock is held.
     std::mutex controlMutex;
-    std::string path;
 
     // The optional line sink, read once per writing round.
     std::mutex sinkMutex;
@@ -251,7 +261,10 @@ struct alignas(64) Logger::State {
         Pending batch;
         std::string chunk;
     };
-    bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& file, Buffers& buffers);
+    bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path, Buffers& buffers);
+    // Writes the lines of `buffers.batch`, then the count of lines dropped
+    // (when any), to `out`, and empties the batch.
+    static void WriteBatch(std::FILE* out, Buffers& buffers, std::size_t dropped, const LineSink* lineSink);
 };
 
 Logger::Logger() : state_(new State()) {}
@@ -262,9 +275,48 @@ Logger::~Logger() { delete state_; }
 Logger& Logger::Instance() {
     // Deliberately never destroyed: threads of ours and the host may log while
     // the process exits, and a running writer must never be joined from a
-    // static destructor (under the loader lock on Windows).
+    // static destructor (under the loader lock on Windows). What it holds at
+    // exit is written by the exit hook instead.
     static Logger* instance = new Logger();
     return *instance;
+}
+
+// Destroyed at process exit (return from main, exit; in a DLL, at process
+// detach): the writer only wakes on its period, so the last lines would
+// otherwise never reach the file.
+struct Logger::ExitHook {
+    ExitHook() = default;
+    ExitHook(const ExitHook&) = delete;
+    ExitHook& operator=(const ExitHook&) = delete;
+    ~ExitHook() { Logger::Instance().WriteQueuedAtExit(); }
+};
+
+void Logger::WriteQueuedAtExit() {
+    State& s = *state_;
+    try {
+        std::unique_lock<std::mutex> lock(s.writer.Mutex(), std::defer_lock);
+        const auto nothingLeft = [&s] { return s.queue.Empty() && s.writer.DroppedLocked() == 0; };
+        if (OtherThreadsMayBeGoneAtExit()) {
+            // The writer may have ended anywhere: its lines in flight are lost
+            // with it, and a lock it held stays held.
+            if (!lock.try_lock()) return;
+        } else {
+            lock.lock();
+            // The lines the writer took come first in the file.
+            if (!nothingLeft()) s.room.wait_for(lock, kMaxExitWait, [&s] { return !s.writing; });
+        }
+        if (nothingLeft()) return;
+        // Under the lock throughout: neither the writer nor a caller can come
+        // between these lines and the next ones.
+        LogFile out{OpenLogFileForAppend(s.file)};
+        if (!out) return;
+        State::Buffers buffers;
+        buffers.batch.Swap(s.queue);
+        // No line sink: what a test's sink refers to may be gone by now.
+        State::WriteBatch(out.get(), buffers, s.writer.TakeDroppedLocked(), nullptr);
+    } catch (...) {
+        // Nothing may leave an exit hook.
+    }
 }
 
 void Logger::Init() {
@@ -272,9 +324,9 @@ void Logger::Init() {
     try {
         std::lock_guard<std::mutex> control(s.controlMutex);
         if (s.writer.Running()) return;
+        static const ExitHook exitHook;
 
         const std::string path = BuildLogFilePath();
-        s.path = path;
         bool opened = false;
         if (LogFile file{OpenLogFileForAppend(path)}) {
             WriteLine(file.get(), kBanner);
@@ -289,6 +341,7 @@ void Logger::Init() {
             s.wakeSent = false;
             s.fileUnusable = !opened;
             s.writerBehind = false;
+            s.file = path;
         }
         WorkerThread::Options options;
         options.name = "TesselSDK log";
@@ -344,11 +397,11 @@ void Logger::Log(int level, std::string_view message) {
 bool Logger::IsRunning() const { return state_->writer.Running(); }
 
 std::string Logger::CurrentLogFilePath() const {
-    std::lock_guard<std::mutex> control(state_->controlMutex);
-    return state_->path;
+    std::lock_guard<std::mutex> lock(state_->writer.Mutex());
+    return state_->file;
 }
 
-bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& file,
+bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path,
                                Buffers& buffers) {
     // Once stopped, no line can be queued any more: this round writes what is
     // left, with one more try to open the file.
@@ -357,7 +410,7 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     // Open first, take the lines after: a file that cannot be opened loses no
     // line; they wait (capped) for the next try.
     lock.unlock();
-    LogFile out{OpenLogFileForAppend(file)};
+    LogFile out{OpenLogFileForAppend(path)};
     lock.lock();
     if (!out) {
         if (last) {
@@ -375,6 +428,7 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     wakeSent = false;
     fileUnusable = false;
     writerBehind = false;
+    writing = true;
     lock.unlock();
     room.notify_all();
     std::shared_ptr<const LineSink> lineSink;
@@ -382,6 +436,15 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
         std::lock_guard<std::mutex> sinkLock(sinkMutex);
         lineSink = sink;
     }
+    WriteBatch(out.get(), buffers, dropped, lineSink.get());
+    out.reset();
+    lock.lock();
+    writing = false;
+    room.notify_all();
+    return true;
+}
+
+void Logger::State::WriteBatch(std::FILE* out, Buffers& buffers, std::size_t dropped, const LineSink* lineSink) {
     std::string& chunk = buffers.chunk;
     const auto put = [&](long long epochMs, int level, std::string_view message) {
         const std::size_t start = chunk.size();
@@ -389,19 +452,16 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
         if (lineSink) (*lineSink)(std::string_view(chunk).substr(start));
         chunk.push_back('\n');
         if (chunk.size() < kWriteChunk) return;
-        std::fwrite(chunk.data(), 1, chunk.size(), out.get());
+        std::fwrite(chunk.data(), 1, chunk.size(), out);
         chunk.clear();
     };
     buffers.batch.ForEach(
         [&](const Pending::Header& header, std::string_view message) { put(header.epochMs, header.level, message); });
     if (dropped > 0) put(NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
-    std::fwrite(chunk.data(), 1, chunk.size(), out.get());
+    std::fwrite(chunk.data(), 1, chunk.size(), out);
     chunk.clear();
     if (chunk.capacity() > 2 * kWriteChunk) std::string().swap(chunk);  // after a huge line
-    out.reset();
     buffers.batch.Clear();
-    lock.lock();
-    return true;
 }
 
 void Logger::SetLineSink(LineSink sink) {

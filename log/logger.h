@@ -3,7 +3,8 @@
 //
 // The singleton is created on first use and never destroyed, so it may be
 // called from any thread at any time, also while the process exits or after
-// the host has asked to unload the library.
+// the host has asked to unload the library. At process exit (return from
+// main, exit) what is queued is written to the file all the same.
 #pragma once
 
 #include <cstddef>
@@ -34,8 +35,8 @@ public:
     void Stop();
     // Queues one line, stamped with the time of the call, while the logger
     // runs; dropped otherwise. Callable from any thread. Never throws.
-    // CR and LF inside the message are written as "\r" and "\n": one call is
-    // one line of the file.
+    // CR, LF and NUL inside the message are written as "\r", "\n" and "\0":
+    // one call is one whole line of the file.
     void Log(int level, std::string_view message);
 
     bool IsRunning() const;
@@ -57,13 +58,16 @@ private:
     ~Logger();
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
+    // Writes at process exit what the writer has not yet written.
+    void WriteQueuedAtExit();
+    struct ExitHook;
     struct State;
     State* state_;
 };
 
 // The SDK core's log call. A null `message` logs an empty one.
 void LogMessage(int level, const char* message);
-// The text ends at its first NUL.
-inline void LogMessage(int level, const std::string& message) { LogMessage(level, message.c_str()); }
+// The whole text, NULs included.
+inline void LogMessage(int level, const std::string& message) { Logger::Instance().Log(level, message); }
 
 }  // namespace TesselSDK

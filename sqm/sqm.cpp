@@ -32,16 +32,33 @@ void SQM::SetRetryWaitForTesting(std::function<std::chrono::milliseconds(std::ch
     impl->retryWait = std::move(wait);
 }
 
-void SQM::LogInfo(const std::string& text) const {
-    if (impl->providers.logFn) impl->providers.logFn(0, text.c_str());
+namespace {
+
+// The provider takes a C string: a NUL inside is handed on as "\0", the way
+// the log file shows one, so the text arrives whole.
+void LogThrough(const SqmCallbacks& providers, int level, const std::string& text) {
+    if (!providers.logFn) return;
+    if (text.find('\0') == std::string::npos) {
+        providers.logFn(level, text.c_str());
+        return;
+    }
+    std::string whole;
+    for (const char c : text) {
+        if (c == '\0') {
+            whole += "\\0";
+        } else {
+            whole.push_back(c);
+        }
+    }
+    providers.logFn(level, whole.c_str());
 }
 
-void SQM::LogWarn(const std::string& text) const {
-    if (impl->providers.logFn) impl->providers.logFn(1, text.c_str());
-}
+}  // namespace
 
-void SQM::LogError(const std::string& text) const {
-    if (impl->providers.logFn) impl->providers.logFn(2, text.c_str());
-}
+void SQM::LogInfo(const std::string& text) const { LogThrough(impl->providers, 0, text); }
+
+void SQM::LogWarn(const std::string& text) const { LogThrough(impl->providers, 1, text); }
+
+void SQM::LogError(const std::string& text) const { LogThrough(impl->providers, 2, text); }
 
 }  // namespace TesselSDK

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
@@ -136,6 +137,34 @@ TEST(HostSession, WholeSessionThroughTheExportedFunctions) {
     for (const auto& e : WaitForRequests("/api/77/envelope/", 2))
         EXPECT_NE(std::string::npos, e.Header("X-Sentry-Auth").find("sentry_key=hostkey,"));
     TesselSDK_Destroy(h);
+}
+
+// Run by the next test as a child process: starts the logger, logs, and ends
+// the process without Shutdown, as TESSELSDK_TEST_CHILD_END says: by
+// returning from main (this test returns, then the test runner) or by exit().
+TEST(HostSession, DISABLED_ChildLogsThenEnds) {
+    const char* how = std::getenv("TESSELSDK_TEST_CHILD_END");
+    const std::string end = how ? how : "";
+    TesselSDK_InitLogger();
+    TesselSDK_Log(nullptr, TESSELSDK_LOG_ERROR, ("last line before " + end).c_str());
+    if (end == "exit") std::exit(0);
+}
+
+TEST(HostSession, LinesLoggedJustBeforeTheProcessEndsAreInTheFile) {
+    namespace fs = std::filesystem;
+    for (const std::string how : {"return", "exit"}) {
+        ScopedEnv env("ENV", "ENDING"), game("game_id", how), end("TESSELSDK_TEST_CHILD_END", how);
+        const fs::path folder = fs::path(testsupport::DataFolder()) / "VIVIDOVURUZ3ENDING" / "logs" / how;
+        fs::remove_all(folder);
+        ASSERT_EQ(0, testsupport::RunThisProgram({"--gtest_also_run_disabled_tests",
+                                                  "--gtest_filter=HostSession.DISABLED_ChildLogsThenEnds"}));
+        std::vector<std::string> lines;
+        for (const auto& file : fs::directory_iterator(folder)) {
+            for (const std::string& line : testsupport::ReadLines(file.path().string())) lines.push_back(line);
+        }
+        ASSERT_EQ(2u, lines.size()) << how;
+        EXPECT_NE(std::string::npos, lines[1].find("] [ERROR] last line before " + how)) << lines[1];
+    }
 }
 
 // A new object through the class interface, initialised, its player connected and streaming.

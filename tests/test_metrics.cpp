@@ -82,7 +82,8 @@ struct FakeHost {
                     if (!script.empty()) script.pop_front();
                     return next;
                 });
-                done(status, status == 200 ? "{\"result\":\"ok\"}" : "nope");
+                // A failure's body holds a NUL: the log line shows it whole.
+                done(status, status == 200 ? std::string("{\"result\":\"ok\"}") : std::string("no\0pe", 5));
             },
             [](const char* name) { return std::string(name) == "game_id" ? "GAME_KR" : ""; },
             [this] { return Now(); }, text("+09:00"),
@@ -536,8 +537,8 @@ TEST_F(Sqm, FailedPostsRetryThreeTimesThenDrop) {
     ASSERT_TRUE(idle());
     ASSERT_EQ(std::vector<std::string>(4, kBody), host.Posts());
     EXPECT_EQ((std::vector<long long>{1000, 2000, 4000}), delays);
-    EXPECT_EQ(1, host.CountLogs(1, "[TesselSDK::SQM] END_STREAMING failed HTTP 500: nope (attempt 1)"));
-    EXPECT_EQ(1, host.CountLogs(1, "failed HTTP 204: nope (attempt 4)"));
+    EXPECT_EQ(1, host.CountLogs(1, "[TesselSDK::SQM] END_STREAMING failed HTTP 500: no\\0pe (attempt 1)"));
+    EXPECT_EQ(1, host.CountLogs(1, "failed HTTP 204: no\\0pe (attempt 4)"));
     EXPECT_EQ(1, host.CountLogs(2, "[TesselSDK::SQM] END_STREAMING dropped after max retries."));
     EXPECT_EQ(1, host.CountLogs(0, "payload:\n" R"({"streamer_id":"s","action_type":"END_STREAMING","x":"é"})"));
     host.script = {503};  // a null record name, and a success on a retry

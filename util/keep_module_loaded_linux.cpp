@@ -6,4 +6,7 @@ namespace TesselSDK {
 
 void KeepModuleLoaded() {}
 
+// Exit hooks run on the exiting thread while every other thread still runs.
+bool OtherThreadsMayBeGoneAtExit() { return false; }
+
 }  // namespace TesselSDK

@@ -14,12 +14,16 @@
 #if defined(_WIN32)
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <process.h>
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <unistd.h>
+extern char** environ;
 #endif
 
 #include <gtest/gtest.h>
@@ -253,6 +257,28 @@ void RunOnStackOf(std::size_t bytes, const std::function<void()>& fn) {
 #endif
     // A stack overflow may end the thread alone (so it does under Wine).
     EXPECT_TRUE(started && run.finished) << "the thread with a stack of " << bytes << " bytes did not start or died";
+}
+
+int RunThisProgram(const std::vector<std::string>& args) {
+#if defined(_WIN32)
+    char self[MAX_PATH] = {};
+    if (GetModuleFileNameA(nullptr, self, MAX_PATH) == 0) return -1;
+#else
+    char self[4096] = {};
+    if (readlink("/proc/self/exe", self, sizeof(self) - 1) <= 0) return -1;
+#endif
+    std::vector<char*> argv{self};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+#if defined(_WIN32)
+    return static_cast<int>(_spawnv(_P_WAIT, self, argv.data()));
+#else
+    pid_t child = 0;
+    if (posix_spawn(&child, self, nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+#endif
 }
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {

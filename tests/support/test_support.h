@@ -77,6 +77,11 @@ std::string DataFolder();
 // default) and waits for it to end.
 void RunOnStackOf(std::size_t bytes, const std::function<void()>& fn);
 
+// Runs this test program again as a child process with `args` (none may hold
+// a blank) and the current environment; its exit code, -1 when it could not
+// be started or did not end normally.
+int RunThisProgram(const std::vector<std::string>& args);
+
 // Polls until pred() is true or the timeout passes; returns pred().
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
