@@ -32,11 +32,12 @@ void Contained(Fn&& fn) noexcept {
 
 // Runs `fn`, which calls the host's callbacks: the object keeps its own
 // failures, so what leaves it is the host's, logged here as an error of
-// `operation`.
+// `operation`. Returns false when that happened.
 template <typename Fn>
-void ContainedHostCalls(const char* operation, Fn&& fn) noexcept {
+bool ContainedHostCalls(const char* operation, Fn&& fn) noexcept {
     try {
         fn();
+        return true;
     } catch (...) {
         Contained([operation] {
             std::string what = "an exception of unknown type";
@@ -49,6 +50,7 @@ void ContainedHostCalls(const char* operation, Fn&& fn) noexcept {
             TesselSDK::LogMessage(TesselSDK::kLogError,
                                   std::string("[TesselSDK::") + operation + "] Host callback threw: " + what);
         });
+        return false;
     }
 }
 
@@ -105,6 +107,8 @@ void TesselSDK_Initialize(TesselSDKHandle* handle, TesselSDK_OnInitializedFn onI
         if (onInitialized) onInitialized(ok);
     };
     if (logic) ContainedHostCalls("Initialize", [&] { logic->Initialize(report); });
+    // The object reports every outcome of its own; this is the one a host
+    // callback's exception cut short, or a failure to make the object.
     if (!reported) ContainedHostCalls("Initialize", [&] { report(false); });
 }
 
@@ -125,9 +129,10 @@ void TesselSDK_HandlePlayerConnected(TesselSDKHandle* handle, const char* player
         reported = true;
         if (done) done(ok, httpStatus, message);
     };
-    ContainedHostCalls("HandlePlayerConnected",
-                       [&] { logic->HandlePlayerConnected(OrEmpty(playerId), sendOffer != 0, report); });
-    if (!reported) ContainedHostCalls("HandlePlayerConnected", [&] { report(false, 0, "Host callback threw"); });
+    const bool returned = ContainedHostCalls(
+        "HandlePlayerConnected", [&] { logic->HandlePlayerConnected(OrEmpty(playerId), sendOffer != 0, report); });
+    if (!returned && !reported)
+        ContainedHostCalls("HandlePlayerConnected", [&] { report(false, 0, "Host callback threw"); });
 }
 
 int TesselSDK_GetBitrateConfig(TesselSDKHandle* handle, const char* profile, int* minBitrate, int* maxBitrate,
