@@ -39,14 +39,15 @@ void Fail(const std::string& text, bool capture, const std::function<void(bool)>
 }  // namespace
 
 void LinkLogicImpl::Initialize(std::function<void(bool ok)> onInitialized) {
-    // Whatever fails before the outcome was reported (a throwing host
-    // callback included) is reported as a failure, once; nothing escapes.
+    // A failure of ours before the outcome was reported is reported as a
+    // failure, once. What a host callback throws (the completion's included)
+    // goes on to the host, and no outcome is reported in its place.
     bool reported = false;
     const std::function<void(bool)> report = [&reported, &onInitialized](bool ok) {
         reported = true;
-        if (onInitialized) onInitialized(ok);
+        if (onInitialized) CallHost(onInitialized, ok);
     };
-    try {
+    Guarded([&] {
         const std::string gate = GetEnvVar("streaming_yn");
         if (gate.empty()) {
             Log(kLogInfo, "streaming_yn is empty, skipping initialization");
@@ -75,9 +76,8 @@ void LinkLogicImpl::Initialize(std::function<void(bool ok)> onInitialized) {
         HttpGet(url, [this, report](int status, const std::string& body) {
             OnCdnConfigResponse(status, body, report);
         });
-    } catch (...) {
-        if (!reported && onInitialized) Guarded([&] { onInitialized(false); });
-    }
+    });
+    if (!reported) Guarded([&] { report(false); });
 }
 
 void LinkLogicImpl::OnCdnConfigResponse(int status, const std::string& body,

@@ -8,12 +8,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/cdn_config.h"
 #include "core/telemetry_event.h"
 #include "sqm/sqm.h"
 #include "tesselsdk/link_logic.h"
+#include "util/guarded.h"
 #include "util/worker_thread.h"
 
 namespace TesselSDK {
@@ -65,11 +67,16 @@ private:
     };
     static void OnTurnResponse(int status, const std::string& body, const TurnOutcomeTargets& targets);
     // A copy of one host callback, taken under the lock that Shutdown uses to
-    // empty the callbacks; the copy is called with no lock held.
+    // empty the callbacks; the copy is called with no lock held, and what it
+    // throws goes on to the host.
     template <typename Callback>
     Callback HostCallback(Callback PlatformInterface::*member) {
-        std::lock_guard<std::mutex> lock(platformMutex);
-        return platform.*member;
+        Callback copy;
+        {
+            std::lock_guard<std::mutex> lock(platformMutex);
+            copy = platform.*member;
+        }
+        return PassingHostExceptions(std::move(copy));
     }
     // Telemetry.
     void EnqueueTelemetryEvent(TelemetryEvent&& event);

@@ -115,7 +115,7 @@ void LinkLogicImpl::HandlePlayerConnected(const char* playerId, bool sendOffer,
         const std::string& base = config.turnApiUrl;
         if (base.empty()) {
             LogMessage(kLogError, std::string(kLogPrefix) + "TURN API URL not available - cannot fetch ICE servers");
-            if (done) done(false, 0, "TURN API URL missing");
+            if (done) CallHost(done, false, 0, "TURN API URL missing");
             return;
         }
         const std::string url = BuildTurnApiUrl(base, streamerId);
@@ -162,7 +162,7 @@ void LinkLogicImpl::OnTurnResponse(int status, const std::string& body, const Tu
 
 void LinkLogicImpl::TurnOutcomeTargets::Report(bool ok, int httpStatus, const char* message) const {
     if (done) {
-        done(ok, httpStatus, message);
+        CallHost(done, ok, httpStatus, message);
     } else if (onConnectionReady && !HostCallbacksCleared()) {
         onConnectionReady(playerId.c_str(), ok, httpStatus, message);
     }

@@ -45,8 +45,10 @@ bool GetPlatformLanguageAndNation(std::string& language, std::string& nation) {
 }
 
 bool GetPlatformNation(std::string& nation) {
-    std::string language;
-    return GetPlatformLanguageAndNation(language, nation);
+    Halyx::Quenda::Base::HalyxPCGds gds;
+    if (!ReadGds(gds)) return false;
+    nation = WideToUtf8(gds.GetNation());
+    return true;
 }
 
 }  // namespace TesselSDK

@@ -105,6 +105,54 @@ TEST(CApi, NullHandleOrNoObjectReachesNothingAndThrowingHostFunctionsStayInside)
     TesselSDK_Destroy(h);
 }
 
+namespace {
+struct HostFault {
+    int code;
+};
+}  // namespace
+
+TEST(CApi, HostCallbackExceptionsReachAClassHostAsThrownAndEndAtTheExportsWithOneOutcome) {
+    ResetServer();
+    AddRoute({{"path", LiveConfigPath()}, {"status", 200}, {"body", SessionConfig().dump()}});
+    ScopedEnv gate("streaming_yn", "y");
+    ScopedEnv env("ENV");
+    const auto caught = [](auto&& call) {
+        try {
+            call();
+        } catch (const HostFault& fault) {
+            return fault.code;
+        }
+        return 0;
+    };
+    // The class interface: the host's own exception, and no outcome in its place.
+    int outcomes = 0;
+    PlatformInterface p;
+    p.CreateStreamer = [](const char*, const char*) { throw HostFault{1}; };
+    auto logic = MakeLogic(p);
+    EXPECT_EQ(1, caught([&] { logic->Initialize([&](bool) { ++outcomes; }); }));
+    p.CreateStreamer = nullptr;
+    p.OnApplyRTCConfig = [](const std::vector<PlatformInterface::IceServer>&) { throw HostFault{2}; };
+    logic = MakeLogic(p);
+    logic->Initialize([&](bool) { ++outcomes; });
+    EXPECT_EQ(2, caught([&] { logic->HandlePlayerConnected("p", true, [&](bool, int, const char*) { ++outcomes; }); }));
+    EXPECT_EQ(1, outcomes);
+
+    // The exports: an error line naming the operation, and the call's outcome once.
+    g_calls.clear();
+    LogWindow log;
+    TesselSDKHandle* h = TesselSDK_Create("1", 1);
+    TesselSDK_SetCreateStreamer(h, [](const char*, const char*) { throw std::runtime_error("no streamer"); });
+    TesselSDK_Initialize(h, &OnInit);
+    TesselSDK_SetCreateStreamer(h, nullptr);
+    TesselSDK_SetOnApplyRTCConfig(h, [](const char*) { throw HostFault{3}; });
+    TesselSDK_Initialize(h, &OnInit);
+    TesselSDK_HandlePlayerConnected(h, "p", 1, &Done);
+    TesselSDK_Destroy(h);
+    EXPECT_EQ((std::vector<std::string>{"init:0", "init:1", "done:0Host callback threw"}), g_calls);
+    EXPECT_TRUE(log.WaitFor("[ERROR] [TesselSDK::Initialize] Host callback threw: no streamer"));
+    EXPECT_TRUE(log.WaitFor("[ERROR] [TesselSDK::HandlePlayerConnected] Host callback threw: an exception of unknown"));
+}
+
 TEST(CApi, CallbacksAreLookedUpWhenTheyRunAndIceServersArriveAsJson) {
     g_calls.clear();
     TesselSDKHandle* h = TesselSDK_Create("1.0", 1);
@@ -146,6 +194,13 @@ TEST(Shutdown, StopsHostCallbacksAndTheSharedLoggerButNotTheObject) {
     const PlatformInterface p{{}, {}, count, count, count, count, count, count, {}};
     ScopedEnv member("member_no", "M123");
     auto logic = MakeLogic(p);  // geType 3
+    // Before initialisation no profile is found and the outputs stay as they were.
+    TesselSDK::EncoderSettings enc;
+    enc.MinQP = -1;
+    int a = 5, b = 6, c = 7;
+    EXPECT_FALSE(logic->GetEncoderConfig("AUTO", &enc));
+    EXPECT_FALSE(logic->GetBitrateConfig("AUTO", &a, &b, &c));
+    EXPECT_TRUE(enc.MinQP == -1 && a == 5 && b == 6 && c == 7);
     const std::string id = StreamerIdOf(logic.get());
     const long long ms = std::stoll(id.substr(7));
     EXPECT_EQ("M123-3-" + std::to_string(ms), id);

@@ -4,8 +4,10 @@
 // the same compiler family (and C++ runtime) as the library. Hosts built with
 // any other compiler use the flat C interface of tesselsdk.h.
 //
-// The object's void methods let no exception out, not even one thrown by a
-// callback the host passed them.
+// The object's methods let no exception of the library's own out. An
+// exception thrown by one of the host's callbacks (those of PlatformInterface
+// and the completions passed to a call) reaches the host unchanged, from the
+// call that ran the callback; that call's outcome is then not reported.
 #pragma once
 
 #include <functional>
