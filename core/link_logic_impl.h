@@ -20,8 +20,10 @@ namespace TesselSDK {
 
 // Most events the telemetry queue holds; a new event beyond it pushes out the oldest.
 constexpr std::size_t kTelemetryQueueLimit = 1000;
-// How long a stopping telemetry worker goes on sending what is queued.
-constexpr std::chrono::milliseconds kTelemetryDrainLimit{2000};
+// The outer bound of a stopping telemetry worker's sending of what is queued.
+// A service that answers sends every queued event well within it (a queue
+// of hundreds of events); a failed post ends the sending earlier.
+constexpr std::chrono::milliseconds kTelemetryDrainLimit{30000};
 
 class LinkLogicImpl final : public LinkLogic {
 public:
@@ -77,7 +79,8 @@ private:
     void StopTelemetryWorker();
     // The worker's round: posts what is queued, oldest first.
     bool SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last);
-    void SendTelemetryEvent(const TelemetryEvent& event);
+    // False when the post failed (no answer, or another status than 200).
+    bool SendTelemetryEvent(const TelemetryEvent& event);
 
     std::string streamerId;
     std::string sdkVersion;

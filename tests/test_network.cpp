@@ -465,6 +465,18 @@ TEST_F(SlowTelemetry, FullQueueDropsTheOldestEvents) {
     EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry queue full (1000 events), dropping the oldest"));
 }
 
+TEST_F(SlowTelemetry, ShutdownSendsTheWholeQueueWhileTheServiceAnswersSlowly) {
+    // Slow answers, ten of them longer than any one post may take: all go.
+    AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"delay_ms", 350}});
+    auto logic = MakeLogic();
+    LogWindow log;
+    for (int i = 0; i < 10; ++i) logic->SendTallo("e", std::to_string(i).c_str(), "", "");
+    logic->Shutdown();
+    EXPECT_EQ(10u, Requests(kTelemetryPath).size());
+    EXPECT_EQ(10u, log.Count("[DEBUG] [TesselSDK::SendTallo] Telemetry sent successfully"));
+    EXPECT_EQ(0u, log.Count("dropped"));
+}
+
 TEST_F(SlowTelemetry, ShutdownDrainIsBoundedWhileTheServiceHangs) {
     AddRoute({{"path", kTelemetryPath}, {"mode", "hang"}});
     auto logic = MakeLogic();
@@ -473,9 +485,8 @@ TEST_F(SlowTelemetry, ShutdownDrainIsBoundedWhileTheServiceHangs) {
     ASSERT_EQ(1u, WaitForRequests(kTelemetryPath, 1).size());  // the first post hangs before Shutdown
     const auto start = Clock::now();
     logic->Shutdown();
-    const auto took = Clock::now() - start;
-    // The deadline ends the post in flight too.
-    EXPECT_TRUE(took >= kTelemetryDrainLimit && took < kTelemetryDrainLimit + Ms(400));
-    EXPECT_EQ(2u, Requests(kTelemetryPath).size());
-    EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped 8 queued"));
+    // The post in flight times out and ends the drain: Shutdown waits for no more than its time-outs.
+    EXPECT_LT(Clock::now() - start, Ms(500 + 500 + 1500 + 1500));
+    EXPECT_EQ(1u, Requests(kTelemetryPath).size());
+    EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry service failed during shutdown, dropped 9 queued"));
 }
