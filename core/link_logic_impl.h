@@ -95,6 +95,8 @@ private:
     // is asked for it until it names a locale other than this default.
     std::string language = "en-US";
     std::string nation = "US";
+    // Held by Shutdown from its start to its end.
+    std::recursive_mutex shutdownMutex;
     // Guards the replacement of `platform` against copies of its members.
     std::mutex platformMutex;
     // Set by Shutdown when it empties the host callbacks; outcomes of a TURN

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -443,6 +444,29 @@ TEST_F(Telemetry, ConcurrentSendersDuringConcurrentShutdowns) {
     threads.emplace_back([&] { logic->Shutdown(); });
     logic->Shutdown();
     for (auto& t : threads) t.join();
+}
+
+TEST_F(Telemetry, ShutdownsOnTwoThreadsBothReturnOnceTheQueueIsSentAndLoseNoLine) {
+    AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"delay_ms", 150}});
+    auto logic = MakeLogic();
+    LogWindow log;
+    for (int i = 0; i < 3; ++i) logic->SendTallo("e", "", "", "");
+    std::atomic<bool> go{false};
+    size_t sentWhenReturned[2] = {0, 0};
+    std::vector<std::thread> threads;
+    for (size_t* sent : {&sentWhenReturned[0], &sentWhenReturned[1]})
+        threads.emplace_back([&, sent] {
+            while (!go) std::this_thread::yield();
+            logic->Shutdown();
+            *sent = Requests(kTelemetryPath).size();
+        });
+    go = true;
+    for (auto& t : threads) t.join();
+    EXPECT_EQ("3 3", std::to_string(sentWhenReturned[0]) + " " + std::to_string(sentWhenReturned[1]));
+    // The logger stops once, after the drain and the last lines of the Shutdown that did it.
+    EXPECT_EQ(3u, log.Count("[DEBUG] [TesselSDK::SendTallo] Telemetry sent successfully"));
+    EXPECT_NE(std::string::npos,
+              log.Lines().back().find("[DEBUG] [TesselSDK::Shutdown] Final StreamerId: " + StreamerIdOf(logic.get())));
 }
 
 TEST_F(SlowTelemetry, FullQueueDropsTheOldestEvents) {
