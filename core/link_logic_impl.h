@@ -22,8 +22,10 @@ namespace TesselSDK {
 
 // Most events the telemetry queue holds; a new event beyond it pushes out the oldest.
 constexpr std::size_t kTelemetryQueueLimit = 1000;
-// How long a stopping telemetry worker goes on sending what is queued.
-constexpr std::chrono::milliseconds kTelemetryDrainLimit{2000};
+// The outer bound of a stopping telemetry worker's sending of what is queued.
+// A service that answers sends every queued event well within it (a queue
+// of hundreds of events); a failed post ends the sending earlier.
+constexpr std::chrono::milliseconds kTelemetryDrainLimit{30000};
 
 class LinkLogicImpl final : public LinkLogic {
 public:
@@ -84,7 +86,8 @@ private:
     void StopTelemetryWorker();
     // The worker's round: posts what is queued, oldest first.
     bool SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last);
-    void SendTelemetryEvent(const TelemetryEvent& event);
+    // False when the post failed (no answer, or another status than 200).
+    bool SendTelemetryEvent(const TelemetryEvent& event);
 
     std::string streamerId;
     std::string sdkVersion;
@@ -99,6 +102,8 @@ private:
     // is asked for it until it names a locale other than this default.
     std::string language = "en-US";
     std::string nation = "US";
+    // Held by Shutdown from its start to its end.
+    std::recursive_mutex shutdownMutex;
     // Guards the replacement of `platform` against copies of its members.
     std::mutex platformMutex;
     // Set by Shutdown when it empties the host callbacks; outcomes of a TURN

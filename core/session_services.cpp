@@ -79,6 +79,10 @@ void LinkLogicImpl::HandleStreamingEnded(const char* playerId, const char* reser
 
 void LinkLogicImpl::Shutdown() {
     Guarded([&] {
+        // A Shutdown on another thread waits for this one to end (its drain
+        // and its last lines come before the logger stops); one nested in a
+        // host callback on this thread goes on.
+        std::lock_guard<std::recursive_mutex> shuttingDown(shutdownMutex);
         LogMessage(kLogInfo, "[TesselSDK::Shutdown] Shutting down...");
         StopTelemetryWorker();
         if (config.sentryEnable) {

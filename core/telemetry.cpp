@@ -86,15 +86,24 @@ void LinkLogicImpl::StartTelemetryWorker() {
 void LinkLogicImpl::StopTelemetryWorker() { telemetryWorker.Stop(); }
 
 bool LinkLogicImpl::SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last) {
+    bool failed = false;  // the last post found the service failing
     while (!telemetryQueue.Empty()) {
-        // A stop may begin while a post is in flight. At the drain deadline
-        // the worker's Stop cancels the post in flight; the rest is dropped.
+        // Once a stop has begun (it may begin while a post is in flight), the
+        // queue is sent while the service answers: a failed post ends the
+        // drain, and so does the drain deadline, at which the worker's Stop
+        // cancels the post in flight. The rest is dropped.
         if (last || !telemetryWorker.RunningLocked()) {
+            const char* reason = nullptr;
             if (std::chrono::steady_clock::now() >= telemetryWorker.DrainDeadlineLocked()) {
+                reason = "Telemetry shutdown time limit reached";
+            } else if (failed) {
+                reason = "Telemetry service failed during shutdown";
+            }
+            if (reason != nullptr) {
                 const std::size_t abandoned = telemetryQueue.Size();
                 telemetryQueue.Clear();
                 lock.unlock();
-                LogMessage(kLogWarn, "[TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped " +
+                LogMessage(kLogWarn, std::string("[TesselSDK::SendTallo] ") + reason + ", dropped " +
                                          std::to_string(abandoned) + " queued events");
                 lock.lock();
                 return false;
@@ -104,13 +113,14 @@ bool LinkLogicImpl::SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool
         // A drop burst lasts until the worker has caught up with the queue.
         if (telemetryQueue.Empty()) telemetryWorker.TakeDroppedLocked();
         lock.unlock();
-        SendTelemetryEvent(event);
+        failed = !SendTelemetryEvent(event);
         lock.lock();
     }
     return true;
 }
 
-void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
+bool LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
+    int status = 200;  // an event that cannot be built is no failure of the service
     try {
         // A failed ask leaves the default in place.
         if (language == "en-US" && nation == "US") GetPlatformLanguageAndNation(language, nation);
@@ -147,11 +157,16 @@ void LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
         HttpHeaders headers;
         headers["Content-Type"] = "application/json";
         HttpPostJson(std::string(TESSELSDK_TELEMETRY_URL) + "/std_halyx", body, headers, kResolveTimeoutMs,
-                     kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs, OnTelemetryResponse);
+                     kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs,
+                     [&status](int answered, const std::string& answer) {
+                         status = answered;
+                         OnTelemetryResponse(answered, answer);
+                     });
     } catch (...) {
         // The event is lost; the worker goes on with the next one.
         LogMessage(kLogError, "[TesselSDK::SendTallo] Exception occurred while sending telemetry");
     }
+    return status == 200;
 }
 
 }  // namespace TesselSDK

@@ -21,6 +21,7 @@
 #include "util/json_parse.h"
 #include "util/log_body.h"
 #include "util/text.h"
+#include "util/worker_thread.h"
 #if defined(_WIN32)
 #include <windows.h>
 #endif
@@ -122,6 +123,32 @@ TEST(Logger, ConcurrentLoggersPastTheQueueBoundsAndRacingStartsLoseNoLine) {
     for (size_t i = 1; i < entries.size(); ++i)
         ASSERT_EQ(next[std::stoul(entries[i].substr(6))]++, std::stoi(entries[i].substr(entries[i].find(" n") + 2)))
             << entries[i];
+}
+
+TEST(WorkerThread, AStartWhileAStopIsEndingTheThreadIsRefused) {
+    WorkerThread worker;
+    WorkerThread::Options options;
+    options.drainLimit = std::chrono::seconds(10);
+    std::atomic<bool> inLastRound{false}, release{false};
+    worker.Start(options, [&](std::unique_lock<std::mutex>& lock, bool last) {
+        lock.unlock();
+        inLastRound = last;
+        while (last && !release) std::this_thread::yield();
+        lock.lock();
+        return true;
+    });
+    std::thread stopper([&] { worker.Stop(); });
+    while (!inLastRound) std::this_thread::yield();
+    // The old thread's end must not touch a new start: none begins meanwhile.
+    const auto idle = [](std::unique_lock<std::mutex>&, bool) { return true; };
+    bool restarted = false;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+         !restarted && std::chrono::steady_clock::now() < until;)
+        restarted = worker.Start(options, idle);
+    release = true;
+    stopper.join();
+    ASSERT_FALSE(restarted);
+    EXPECT_TRUE(worker.Start(options, idle) && worker.Running());
 }
 
 TEST(Logger, UnopenableFileDropsBeyondTheBoundsAndSaysHowMany) {

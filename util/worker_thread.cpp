@@ -10,12 +10,12 @@ bool WorkerThread::Start(const Options& options, Round round) {
         // Started under the lock: a Stop meanwhile finds the thread to join.
         std::lock_guard<std::mutex> lock(mutex_);
         if (running_.load()) return true;
-        // A thread that ended on its own (its round said stop, or threw) is
-        // joined first; one that a Stop is still ending refuses the start.
-        if (thread_.joinable()) {
-            if (!done_) return false;
-            thread_.join();
-        }
+        // One thread at a time: while the last one has not ended (a Stop,
+        // here or on another thread, may hold it) the start is refused, so
+        // the end of a thread only ever touches its own start. One that
+        // ended on its own (its round said stop, or threw) is joined first.
+        if (!done_) return false;
+        if (thread_.joinable()) thread_.join();
         thread_ = std::thread([this, options, work = std::move(round), cancel] {
             SetCurrentThreadName(options.name);
             const CancelScope scope(cancel.get());
@@ -52,7 +52,7 @@ void WorkerThread::Run(const Options& options, const Round& round) {
     }
     {
         // An ended thread is not running, however it ended: its owner sees
-        // that and may start it again.
+        // that and may start it again (no start came while it ran).
         std::lock_guard<std::mutex> lock(mutex_);
         done_ = true;
         running_.store(false);

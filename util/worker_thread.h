@@ -82,8 +82,9 @@ public:
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
-    // Starts the thread unless it runs; false when it cannot be started.
-    // The owner resets its queue (under Mutex) before. Never throws.
+    // Starts the thread unless it runs; false when it cannot be started,
+    // also while the last thread has not ended (a Stop is ending it). The
+    // owner resets its queue (under Mutex) before. Never throws.
     bool Start(const Options& options, Round round);
     // Refuses new work and wakes the thread for its last round (without a
     // drain limit, cancelling what is in flight). Never throws.
