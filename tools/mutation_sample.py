@@ -46,6 +46,7 @@ FLIP = {"==": "!=", "!=": "==", "<": ">=", ">=": "<", ">": "<=", "<=": ">"}
 CMP_RE = re.compile(r"(?<=\s)(==|!=|<=|>=|<|>)(?=\s)")
 NOT_RE = re.compile(r"!(?!=)")
 INT_RE = re.compile(r"(?<![\w.])(\d+)(?=[uUlL]*(?![\w.]))")
+PURE_VIRTUAL = re.compile(r"\)\s*(const\s*)?=\s*0;$")
 RET_RE = re.compile(r"\breturn (true|false);")
 STATEMENT_RE = re.compile(
     r"^(?:\+\+|--)?\*?[A-Za-z_][\w.:\[\]]*(?:->[\w.:\[\]]+)*"
@@ -156,6 +157,8 @@ def sites_of_line(raw, code, previous, in_body):
     for m in NOT_RE.finditer(code):
         sites.append(("not", m.start(), "!", ""))
     for m in INT_RE.finditer(code):
+        if PURE_VIRTUAL.search(code[:m.end() + 1]):
+            continue
         sites.append(("const", m.start(), m.group(1), str(int(m.group(1)) + 1)))
     if in_body and is_statement(code, previous):
         start = len(code) - len(code.lstrip())
