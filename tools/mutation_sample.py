@@ -17,12 +17,12 @@ that text and operator, so a saved sample still applies after edits elsewhere;
 a site whose line has changed is reported as gone.
 
 Each mutant is applied to a scratch copy of the tree, the Linux lane rebuilt
-incrementally and `ctest -LE slow` run: a failing test means caught, all
+incrementally and `ctest -LE slow` run: a failing or hanging test means caught, all
 passing means missed, a failed build means the mutant is set aside. Missed
 mutants that change nothing observable are listed, with the reason, in
 tools/mutation_equivalent.txt and are set aside too.
 
-  tools/mutation_sample.py --list              # the sample, nothing run
+  tools/mutation_sample.py --list              # the sample and its last outcomes, nothing run
   tools/mutation_sample.py                     # run all of it
   tools/mutation_sample.py --only M03,M17      # rerun some
   tools/mutation_sample.py --sample FILE       # reuse a saved sample
@@ -33,6 +33,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -294,22 +295,28 @@ def sync_tree(scratch):
 
 
 def run(cmd, log, timeout):
+    """The command's exit code, or None when it ran out of time (then it is
+    ended with every process it started)."""
     with open(log, "a") as out:
         out.write("\n$ %s\n" % " ".join(cmd))
         out.flush()
+        process = subprocess.Popen(cmd, stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
         try:
-            return subprocess.run(cmd, stdout=out, stderr=subprocess.STDOUT, timeout=timeout).returncode
+            return process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
             out.write("timed out\n")
-            return -1
+            return None
 
 
-def build_and_test(build, jobs, log):
-    if run(["cmake", "--build", build, "-j%d" % jobs], log, 1800) != 0:
+def build_and_test(build, jobs, log, test_limit):
+    if run(["cmake", "--build", build, "-j%d" % jobs], log, 3600) != 0:
         return "did not compile"
-    rc = run(["ctest", "--test-dir", build, "-LE", "slow", "-j%d" % jobs, "--timeout", "120",
-              "--output-on-failure"], log, 1800)
-    return "caught" if rc != 0 else "missed"
+    # The tests' own time limits are long; a mutant that makes one hang is
+    # caught once the whole run takes far longer than it should.
+    rc = run(["ctest", "--test-dir", build, "-LE", "slow", "-j%d" % jobs, "--output-on-failure"], log, test_limit)
+    return "missed" if rc == 0 else "caught"
 
 
 def describe(site):
@@ -336,6 +343,7 @@ def main():
     parser.add_argument("--workdir", default="/tmp/tesselsdk-mutation",
                         help="scratch tree, its build, the saved sample, the log and the table")
     parser.add_argument("--jobs", type=int, default=3)
+    parser.add_argument("--test-limit", type=int, default=150, help="seconds for one run of the fast tests")
     parser.add_argument("--cmake-arg", action="append", default=[], help="extra configure argument")
     args = parser.parse_args()
 
@@ -365,16 +373,24 @@ def main():
                 configure.append("-DTESSELSDK_SENTRY_ARCHIVE=" + os.path.realpath(archive))
             if run(configure + args.cmake_arg, log, 1800) != 0:
                 sys.exit("configure failed, see %s" % log)
-        if build_and_test(build, args.jobs, log) != "missed":
+        if build_and_test(build, args.jobs, log, args.test_limit) != "missed":
             sys.exit("the unchanged tree does not build or pass its tests, see %s" % log)
+
+    # The last outcome of each mutant, so --list shows it and --only adds to it.
+    outcomes_path = os.path.join(args.workdir, "outcomes.json")
+    outcomes = {}
+    if os.path.exists(outcomes_path):
+        with open(outcomes_path) as f:
+            outcomes = json.load(f)
 
     rows = []
     for site in sample:
         current = locate(site)
+        stored = outcomes.get(site["id"], {})
         if current is None:
             result = "gone"
         elif args.list:
-            result = ""
+            result = stored.get("result", "") if stored.get("key") == list(site_key(site)) else ""
         else:
             path = os.path.join(scratch, site["file"])
             with open(path, encoding="utf-8") as f:
@@ -383,11 +399,14 @@ def main():
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(apply(current, original))
                 started = time.time()
-                result = build_and_test(build, args.jobs, log)
+                result = build_and_test(build, args.jobs, log, args.test_limit)
                 sys.stderr.write("%s %s (%.0f s)\n" % (site["id"], result, time.time() - started))
             finally:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(original)
+            outcomes[site["id"]] = {"key": list(site_key(site)), "result": result}
+            with open(outcomes_path, "w") as f:
+                json.dump(outcomes, f, indent=1)
         reason = equivalent.get(site_key(site))
         if result == "missed" and reason:
             result = "equivalent: " + reason
@@ -398,7 +417,7 @@ def main():
     lines = []
     for row in [("id", "site", "op", "change", "result")] + rows:
         lines.append("  ".join(row[i].ljust(widths[i]) for i in range(4)) + "  " + row[4])
-    if not args.list:
+    if any(r[4] for r in rows):
         caught = sum(1 for r in rows if r[4] == "caught")
         missed = sum(1 for r in rows if r[4] == "missed")
         aside = len(rows) - caught - missed
