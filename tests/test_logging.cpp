@@ -290,6 +290,13 @@ TEST(Text, WideToUtf8Base64UrlEncodeAsciiCaseMappingAndBodiesCutForTheLog) {
     // Lone surrogates (a high one last, a low one before a high one) become U+FFFD.
     const wchar_t lone[] = {L'a', wchar_t(0xD800), L'b', wchar_t(0xDC00), wchar_t(0xD800), wchar_t(0xDBFF), 0, L'c', 0};
     EXPECT_EQ("a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", WideToUtf8(nullptr) + WideToUtf8(lone));
+    // Every length of character is valid UTF-8; stray, overlong or out-of-range leads, surrogates, values
+    // beyond U+10FFFF and cut characters are not.
+    EXPECT_TRUE(IsValidUtf8("a\xC3\xA9\xE0\xA0\x80\xE4\xB8\xAD\xEF\xBF\xBF\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"));
+    for (const char* bad : {"\x80", "\x81\x80\x80", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                            "\xF5\x80\x80\x80", "\xE4\xB8"}) {
+        EXPECT_FALSE(IsValidUtf8(bad)) << bad;
+    }
     std::string base64;  // RFC 4648 vectors
     for (const char* in : {"", "f", "fo", "foo", "fooba", "\xFF\xFE\xFD", "\xFB\xFF"}) base64 += Base64Encode(in) + "|";
     EXPECT_EQ("|Zg==|Zm8=|Zm9v|Zm9vYmE=|//79|+/8=|", base64);

@@ -16,6 +16,7 @@
 #include "net/http_client.h"
 #include "sqm/sqm_config.h"
 #include "sqm/sqm_impl.h"
+#include "sqm/sqm_text.h"
 #include "tesselsdk_endpoints.h"
 #include "test_support.h"
 
@@ -190,6 +191,20 @@ TEST(SqmConfig, GameSelectionIntervalsClampAndBadValues) {
     EXPECT_EQ("60 5 9 1", std::to_string(wide.start_streaming_push_delay_s) + " " +
                               std::to_string(wide.metric_collect_interval_s) + " " +
                               std::to_string(wide.during_streaming_push_interval_s) + " " + std::to_string(wide.enabled));
+}
+
+TEST(SqmText, NumbersAreReadFromTheFrontOfTheTextAndATextWithoutOneLeavesTheValue) {
+    double d = 0;
+    long long l = 0;
+    int i = 0;
+    EXPECT_TRUE(TesselSDK::TryParseDouble(" +2.5e1ms", d) && TesselSDK::TryParseInt64("\t-9223372036854775808 x", l) &&
+                TesselSDK::TryParseInt32("2147483647.9", i));
+    for (const char* bad : {"", " ", "x1", "+-1", "1e400"}) EXPECT_FALSE(TesselSDK::TryParseDouble(bad, d)) << bad;
+    for (const char* bad : {"", "-", "9223372036854775808"}) EXPECT_FALSE(TesselSDK::TryParseInt64(bad, l)) << bad;
+    for (const char* bad : {"", "2147483648", "-2147483649"}) EXPECT_FALSE(TesselSDK::TryParseInt32(bad, i)) << bad;
+    EXPECT_EQ(25.0, d);
+    EXPECT_EQ(INT64_MIN, l);
+    EXPECT_EQ(INT32_MAX, i);
 }
 
 TEST_F(Sqm, GeoAnswerRulesAndAskedAtStartsUntilOneIsStored) {
@@ -401,6 +416,11 @@ TEST_F(Sqm, StatisticsBeforeAnyStartTwoStartsAndForeignEnds) {
     sqm->ClearStartTimes();
     sqm->OnStreamingEnd(nullptr, nullptr);
     ExpectGolden("starts_golden.txt", &host);
+    // A report names the player of the later records, by a one-letter name too; an empty or null one keeps it.
+    for (const char* player : {"q", "", static_cast<const char*>(nullptr)}) {
+        sqm->PushWebRTCStatsReport(player, kSettled.c_str());
+    }
+    EXPECT_EQ("q", s.peerId);
 }
 
 TEST_F(Sqm, DisabledOrClocklessCollectorBuildsNothing) {
