@@ -148,5 +148,10 @@ bool ParseDrmAdapter(const std::string& vendor, const std::string& device, const
     return true;
 }
 
+std::string ShortHostName(const std::string& hostName) {
+    const std::string name = hostName.substr(0, hostName.find('.'));
+    return name.empty() ? "Unknown-PC" : name;
+}
+
 }  // namespace probes
 }  // namespace TesselSDK

@@ -20,6 +20,9 @@ bool ParseProcStatCpuTimes(const std::string& stat, CpuTimes& times);
 std::string KernelReleaseVersion(const std::string& release);
 // A sysfs hexadecimal id such as "0x10de\n"; false when unreadable.
 bool ParseHexId(const std::string& text, unsigned& value);
+// The machine's own name from a host name: the part before its first dot;
+// "Unknown-PC" when that is empty.
+std::string ShortHostName(const std::string& hostName);
 // Graphics adapter from the first lines of its sysfs "vendor", "device" and
 // "product_name" attributes: its name and PCI vendor id; false when the
 // vendor id is unreadable (no adapter).

@@ -232,9 +232,7 @@ std::string GetComputerName() {
     if (::gethostname(name, sizeof(name) - 1) != 0) return "Unknown-PC";
     name[sizeof(name) - 1] = '\0';
     // The short name, as the machine's own name (no domain).
-    std::string text(name);
-    text = text.substr(0, text.find('.'));
-    return text.empty() ? "Unknown-PC" : text;
+    return probes::ShortHostName(name);
 }
 
 std::string GetDeviceType() { return SystemBatteries().empty() ? "Desktop" : "Laptop"; }

@@ -154,6 +154,8 @@ TEST(WorkerThread, AStartWhileAStopIsEndingTheThreadIsRefused) {
 TEST(Logger, UnopenableFileDropsBeyondTheBoundsAndSaysHowMany) {
     const std::string path = Restart("g-blocked");
     ASSERT_TRUE(fs::remove(path));
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_FALSE(fs::exists(path)) << "an idle writer opens no file";
     ASSERT_TRUE(fs::create_directory(path));  // every open of the file fails
     const size_t kMax = Logger::kMaxQueuedLines;
     for (size_t i = 0; i < kMax + 25; ++i) LogMessage(0, "q" + std::to_string(i));

@@ -139,6 +139,9 @@ TEST(ProbeText, TimeZoneOffsetHostNameAndKernelTexts) {
     ASSERT_TRUE(ParseProcStatCpuTimes("cpu 9 90 19 99\n", t));  // four fields are enough
     EXPECT_TRUE(t.idle == 99u && t.kernel == 19u + 99u && t.user == 99u) << t.idle << " " << t.kernel << " " << t.user;
     EXPECT_FALSE(ParseProcStatCpuTimes("cpu0 1 2 3 4\ncpu 1 2 3\n", t));
+    EXPECT_FALSE(ParseProcStatCpuTimes("cpu 1 2 x 4\n", t));
+    EXPECT_EQ("box Unknown-PC rig", ShortHostName("box.example.org") + " " + ShortHostName(".lan") + " " +
+                                        ShortHostName("rig"));
     for (auto r : {std::pair("5.15.153.1-microsoft-standard-WSL2", "5.15.153"), std::pair("6.1.0-13-amd64", "6.1.0"),
                    std::pair("6.9", "6.9"), std::pair("10.19-rc1", "10.19"), std::pair("6.x", "6"),
                    std::pair("v6", "")}) {
