@@ -33,7 +33,10 @@ bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts) {
     out.pathAndQuery = authorityEnd == std::string::npos ? std::string() : url.substr(authorityEnd);
 
     const std::size_t at = authority.rfind('@');
-    if (at != std::string::npos) authority.erase(0, at + 1);
+    if (at != std::string::npos) {
+        authority.erase(0, at + 1);
+        out.userInfo = true;
+    }
 
     std::string portText;
     bool hasPort = false;

@@ -16,6 +16,7 @@ struct HttpUrlParts {
     std::string host;          // as written; IPv6 literals keep their brackets
     int port = 0;              // the explicit port, else 80 / 443
     std::string pathAndQuery;  // from the first '/' or '?' on; may be empty
+    bool userInfo = false;     // the authority named a user ("user@host"), dropped from `host`
 };
 
 // Accepts only http:// and https:// URLs (scheme case-insensitive) with a

@@ -20,10 +20,8 @@ constexpr int kMaxRetries = 3;
 // Whether an "http://" URL names this machine exactly: 127.0.0.1, localhost or
 // [::1], with an optional port and no user part.
 bool NamesLoopbackHost(const std::string& url) {
-    const std::size_t scheme = HttpSchemeLength(url);
-    const std::string authority = url.substr(scheme, url.find_first_of("/?#", scheme) - scheme);
     HttpUrlParts parts;
-    if (authority.find('@') != std::string::npos || !SplitHttpUrl(url, parts)) return false;
+    if (!SplitHttpUrl(url, parts) || parts.userInfo) return false;
     return parts.host == "127.0.0.1" || AsciiEqualNoCase(parts.host, "localhost") || parts.host == "[::1]";
 }
 
