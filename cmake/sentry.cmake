@@ -9,13 +9,9 @@
 include(FetchContent)
 
 set(TESSELSDK_SENTRY_SHA256 ea3c5fd8be8f9172aa818251ab19037c63e6b4cd2c73b5d124a83ac288933b96)
-set(sentry_local_archive ${CMAKE_SOURCE_DIR}/../shared/third_party/sentry-native-0.8.3.tar.gz)
-if(EXISTS ${sentry_local_archive})
-  get_filename_component(sentry_default_archive ${sentry_local_archive} REALPATH)
-else()
-  set(sentry_default_archive https://github.com/getsentry/sentry-native/archive/refs/tags/0.8.3.tar.gz)
-endif()
-set(TESSELSDK_SENTRY_ARCHIVE ${sentry_default_archive} CACHE STRING
+# The source release is kept in the repository, so a clone builds without a
+# network.
+set(TESSELSDK_SENTRY_ARCHIVE ${CMAKE_CURRENT_LIST_DIR}/../third_party/sentry-native-0.8.3.tar.gz CACHE STRING
     "sentry-native 0.8.3 source archive (file path or URL; its SHA-256 is checked)")
 
 function(tesselsdk_add_sentry)

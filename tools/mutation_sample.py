@@ -368,9 +368,6 @@ def main():
         sync_tree(scratch)
         if not os.path.exists(os.path.join(build, "CMakeCache.txt")):
             configure = ["cmake", "-S", scratch, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]
-            archive = os.path.join(ROOT, "..", "shared", "third_party", "sentry-native-0.8.3.tar.gz")
-            if os.path.exists(archive):  # the scratch copy has no such sibling folder
-                configure.append("-DTESSELSDK_SENTRY_ARCHIVE=" + os.path.realpath(archive))
             if run(configure + args.cmake_arg, log, 1800) != 0:
                 sys.exit("configure failed, see %s" % log)
         if build_and_test(build, args.jobs, log, args.test_limit) != "missed":
