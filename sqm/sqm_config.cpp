@@ -12,23 +12,24 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // Intervals in whole seconds; fractions are truncated toward zero. A number
-// that does not fit an int leaves that interval at its default, with a WARN.
-void ReadIntervals(const Json& object, SqmConfig& config, const SqmConfigWarn& warn) {
+// that does not fit an int replaces nothing, with a WARN: the interval keeps
+// the value it had (in the section its default; in the game's entry the
+// section's value, or the default when the section gave none).
+void ReadIntervals(const Json& object, bool isSection, SqmConfig& config, const SqmConfigWarn& warn) {
     static const std::pair<const char*, int SqmConfig::*> kIntervals[] = {
         {"metric_collect_interval_s", &SqmConfig::metric_collect_interval_s},
         {"start_streaming_push_delay_s", &SqmConfig::start_streaming_push_delay_s},
         {"during_streaming_push_interval_s", &SqmConfig::during_streaming_push_interval_s}};
-    const SqmConfig defaults;
     for (const auto& interval : kIntervals) {
         if (!object.contains(interval.first)) continue;
         const Json& value = object[interval.first];
         try {
             config.*interval.second = JsonInt32(value);
         } catch (const std::out_of_range&) {
-            config.*interval.second = defaults.*interval.second;
-            if (warn)
-                warn("[TesselSDK::SQM] " + std::string(interval.first) + " " + value.dump() +
-                     " is out of range; the default " + std::to_string(defaults.*interval.second) + " is used.");
+            if (!warn) continue;
+            const std::string kept = std::to_string(config.*interval.second);
+            warn("[TesselSDK::SQM] " + std::string(interval.first) + " " + value.dump() + " is out of range; " +
+                 (isSection ? "the default " + kept + " is used." : kept + " is kept."));
         }
     }
 }
@@ -66,7 +67,7 @@ SqmConfig ParseSqmConfig(const Json& document, const std::string& gameId, const 
             config.api = api["kr"].get<std::string>();
         }
     }
-    ReadIntervals(section, config, warn);
+    ReadIntervals(section, true, config, warn);
 
     if (section.contains("games") && section["games"].is_object() && !gameId.empty()) {
         const Json& games = section["games"];
@@ -75,7 +76,7 @@ SqmConfig ParseSqmConfig(const Json& document, const std::string& gameId, const 
             const Json& entry = games[key];
             if (entry.is_object()) {
                 config.enabled = entry.contains("enabled") ? entry["enabled"].get<bool>() : false;
-                if (config.enabled) ReadIntervals(entry, config, warn);
+                if (config.enabled) ReadIntervals(entry, false, config, warn);
             }
         }
     }

@@ -22,7 +22,8 @@ using SqmConfigWarn = std::function<void(const std::string&)>;
 
 // Reads the "virivizar_sqm" section of the whole configuration document and
 // chooses the game's entry. Throws the JSON library's type errors on values of
-// the wrong type. An interval outside 32 bits takes its default and is
+// the wrong type. An interval outside 32 bits replaces nothing (the section's
+// keeps its default, the game entry's the value read before it) and is
 // reported to `warn` (when set); the rest is read.
 SqmConfig ParseSqmConfig(const nlohmann::ordered_json& document, const std::string& gameId,
                          const SqmConfigWarn& warn = SqmConfigWarn());

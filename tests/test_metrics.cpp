@@ -185,12 +185,26 @@ TEST(SqmConfig, GameSelectionIntervalsClampAndBadValues) {
                                                            std::to_string(c.metric_collect_interval_s) + " " + c.api);
     for (const char* bad : {R"({"games": {"G": {"enabled": "true"}}})", R"({"metric_collect_interval_s":"5"})"})
         EXPECT_THROW(parse(bad), std::exception) << bad;
-    // Beyond 32 bits: never wrapped, the default instead (also over the section's value), the rest read.
+    // Beyond 32 bits: never wrapped; it replaces nothing (the section's stays at the default, the game entry's
+    // keeps the section's value), the rest read.
     const auto wide = parse(R"({"start_streaming_push_delay_s": 4294967356, "during_streaming_push_interval_s": 9,
         "metric_collect_interval_s": 3, "games": {"G": {"enabled": true, "metric_collect_interval_s": -1e12}}})");
-    EXPECT_EQ("60 5 9 1", std::to_string(wide.start_streaming_push_delay_s) + " " +
+    EXPECT_EQ("60 3 9 1", std::to_string(wide.start_streaming_push_delay_s) + " " +
                               std::to_string(wide.metric_collect_interval_s) + " " +
                               std::to_string(wide.during_streaming_push_interval_s) + " " + std::to_string(wide.enabled));
+    // In the game's entry the WARN line names the value kept: the section's, else the default.
+    const struct { const char* section; int kept; } kept[] = {{R"("start_streaming_push_delay_s": 7,)", 7}, {"", 60}};
+    for (const auto& k : kept) {
+        std::vector<std::string> warnings;
+        const auto config = TesselSDK::ParseSqmConfig(
+            Json::parse(std::string(R"({"virivizar_sqm": {)") + k.section +
+                        R"("games": {"G": {"enabled": true, "start_streaming_push_delay_s": 4294967356}}}})"),
+            "G", [&](const std::string& line) { warnings.push_back(line); });
+        EXPECT_EQ(k.kept, config.start_streaming_push_delay_s) << k.section;
+        EXPECT_EQ(std::vector<std::string>{"[TesselSDK::SQM] start_streaming_push_delay_s 4294967356 is out of "
+                                           "range; " + std::to_string(k.kept) + " is kept."},
+                  warnings);
+    }
 }
 
 TEST(SqmText, NumbersAreReadFromTheFrontOfTheTextAndATextWithoutOneLeavesTheValue) {
