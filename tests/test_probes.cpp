@@ -111,9 +111,12 @@ TEST(ProbeArithmetic, CpuUsageFromTheLastSampleOfAnyThreadAndFactsReadAtEveryCal
 }
 
 TEST(ProbeText, TimeZoneOffsetHostNameAndKernelTexts) {
-    EXPECT_EQ("-00:30", FormatTimeZoneOffset(-1800));  // less than an hour behind UTC keeps its sign
+    // Less than an hour behind UTC keeps its sign; UTC itself is "+".
+    EXPECT_EQ("-00:30 +00:30 +00:00", FormatTimeZoneOffset(-1800) + " " + FormatTimeZoneOffset(1800) + " " +
+                                          FormatTimeZoneOffset(0));
     const long long july = 1719835200;  // 2024-07-01 12:00 UTC: summer time in the north, yet the standard offset
-    for (auto z : {std::pair("KST-9", "+09:00"), std::pair("NST3:30", "-03:30"), std::pair("EST5EDT", "-05:00")}) {
+    for (auto z : {std::pair("KST-9", "+09:00"), std::pair("NST3:30", "-03:30"), std::pair("EST5EDT", "-05:00"),
+                   std::pair("GMT0", "+00:00"), std::pair("HHA-0:30", "+00:30"), std::pair("HHB0:30", "-00:30")}) {
         ScopedEnv tz("TZ", z.first);
         EXPECT_EQ(z.second, TimeZoneOffsetAt(july)) << z.first;
     }
