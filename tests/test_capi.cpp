@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 #include <type_traits>
 
 #ifdef _WIN32
@@ -151,6 +153,125 @@ TEST(CApi, HostCallbackExceptionsReachAClassHostAsThrownAndEndAtTheExportsWithOn
     EXPECT_EQ((std::vector<std::string>{"init:0", "init:1", "done:0Host callback threw"}), g_calls);
     EXPECT_TRUE(log.WaitFor("[ERROR] [TesselSDK::Initialize] Host callback threw: no streamer"));
     EXPECT_TRUE(log.WaitFor("[ERROR] [TesselSDK::HandlePlayerConnected] Host callback threw: an exception of unknown"));
+}
+
+namespace {
+// What the completions of one call delivered, and "!" when the host's own exception reached a class host.
+std::string g_outcomes;
+bool g_hostThrows = false;  // CreateStreamer and OnApplyRTCConfig
+bool g_completionThrows = false;
+void Outcome(const std::string& outcome) {
+    g_outcomes += outcome;
+    if (g_completionThrows) throw HostFault{4};
+}
+void InitOutcome(bool ok) { Outcome(ok ? "1" : "0"); }
+void PlayerOutcome(bool ok, int status, const char* message) {
+    Outcome(std::to_string(ok) + " " + std::to_string(status) + " " + message + ";");
+}
+void HostStreamer(const char*, const char*) {
+    if (g_hostThrows) throw HostFault{5};
+}
+// The outcomes of `call` on a class host.
+template <typename Call> std::string ClassOutcomes(Call&& call) {
+    g_outcomes.clear();
+    try {
+        call();
+    } catch (const HostFault&) {
+        g_outcomes += "!";
+    }
+    return g_outcomes;
+}
+}  // namespace
+
+// Each path of the initialisation, early returns included, reports once through either interface.
+TEST(CApi, EveryInitialisationPathReportsOnceThroughEitherInterface) {
+    ScopedEnv env("ENV");
+    const std::string full = SessionConfig().dump();
+    const struct { const char* gate; const char* env; int status; std::string body; bool hostThrows, completionThrows;
+                   const char* viaC; const char* viaClass; } paths[] = {
+        {nullptr, "", 200, full, false, false, "0", "0"},       {"", "", 200, full, false, false, "0", "0"},
+        {"n", "", 200, full, false, false, "0", "0"},           {"y", "prod", 200, full, false, false, "0", "0"},
+        {"y", "", 503, full, false, false, "0", "0"},           {"y", "", 200, "not json", false, false, "0", "0"},
+        {"y", "live", 200, full, false, false, "1", "1"},
+        {"y", "", 200, full, true, false, "0", "!"},  // the class host gets the exception in place of its outcome
+        {"y", "", 200, full, false, true, "1", "1!"},           {"n", "", 200, full, false, true, "0", "0!"},
+        {"y", "", 404, full, false, true, "0", "0!"},           {"y", "", 200, "{}", false, true, "0", "0!"},
+    };
+    for (const auto& p : paths) {
+        ResetServer();
+        AddRoute({{"path", LiveConfigPath()}, {"status", p.status}, {"body", p.body}});
+        std::optional<ScopedEnv> gate;
+        p.gate ? gate.emplace("streaming_yn", p.gate) : gate.emplace("streaming_yn");
+        ScopedEnv environment("ENV", p.env);
+        std::tie(g_hostThrows, g_completionThrows) = std::make_tuple(p.hostThrows, p.completionThrows);
+        g_outcomes.clear();
+        TesselSDKHandle* h = TesselSDK_Create("1", 1);
+        TesselSDK_SetCreateStreamer(h, &HostStreamer);
+        TesselSDK_Initialize(h, &InitOutcome);
+        TesselSDK_Destroy(h);
+        const std::string viaC = g_outcomes;
+        PlatformInterface pi;
+        pi.CreateStreamer = &HostStreamer;
+        const auto logic = MakeLogic(pi);
+        EXPECT_EQ(std::string(p.viaC) + " " + p.viaClass,
+                  viaC + " " + ClassOutcomes([&] { logic->Initialize(&InitOutcome); }))
+            << (p.gate ? p.gate : "(unset)") << " " << p.env << " " << p.status << " " << p.body.substr(0, 8);
+    }
+    std::tie(g_hostThrows, g_completionThrows) = std::make_tuple(false, false);
+}
+
+// Each path of a player connection reports once through either interface, never also to OnConnectionReady.
+TEST(CApi, EveryPlayerConnectionPathReportsOnceThroughEitherInterface) {
+    ScopedEnv gate("streaming_yn", "y");
+    ScopedEnv env("ENV");
+    const std::string ready = "1 200 Connection ready;", failed = " TURN fetch failed;";
+    const struct { const char* turn; int status; const char* player; bool shutDown, hostThrows, completionThrows;
+                   std::string viaC, viaClass; } paths[] = {
+        {nullptr, 200, "p", false, false, false, "0 0 TURN API URL missing;", "0 0 TURN API URL missing;"},
+        {"http://127.0.0.1:1", 200, "p", false, false, false, "0 0" + failed, "0 0" + failed},
+        {"/turn", 404, "p", false, false, false, "0 404" + failed, "0 404" + failed},
+        {"/turn", 200, nullptr, false, false, false, ready, ready},
+        {"/turn", 200, "", true, false, false, ready, ready},  // after Shutdown the completion still reports
+        {"/turn", 200, "p", false, true, false, "0 0 Host callback threw;", "!"},
+        {"/turn", 200, "p", false, false, true, ready, ready + "!"},
+        {nullptr, 200, "p", false, false, true, "0 0 TURN API URL missing;", "0 0 TURN API URL missing;!"},
+        {"/turn", 503, "p", false, false, true, "0 503" + failed, "0 503" + failed + "!"},
+    };
+    for (const auto& p : paths) {
+        ResetServer();
+        auto config = SessionConfig();
+        if (p.turn) config["virivizar_turn"]["api"]["kr"] = p.turn[0] == '/' ? ServerUrl() + p.turn : p.turn;
+        else config.erase("virivizar_turn");
+        AddRoute({{"path", LiveConfigPath()}, {"status", 200}, {"body", config.dump()}});
+        AddRoute({{"prefix", "/turn/"}, {"status", p.status}, {"body", "<html>no ICE servers</html>"}});
+        g_hostThrows = false;
+        TesselSDKHandle* h = TesselSDK_Create("1", 1);
+        TesselSDK_SetOnConnectionReady(h, [](const char*, bool, int, const char*) { g_outcomes += "ready;"; });
+        TesselSDK_SetOnApplyRTCConfig(h, [](const char*) {
+            if (g_hostThrows) throw HostFault{6};
+        });
+        TesselSDK_Initialize(h, nullptr);
+        PlatformInterface pi;
+        pi.OnConnectionReady = [](const char*, bool, int, const char*) { g_outcomes += "ready;"; };
+        pi.OnApplyRTCConfig = [](const std::vector<PlatformInterface::IceServer>&) {
+            if (g_hostThrows) throw HostFault{6};
+        };
+        const auto logic = MakeLogic(pi);
+        ASSERT_TRUE(InitializeWith(logic.get(), config));
+        if (p.shutDown) {
+            TesselSDK_Shutdown(h);
+            logic->Shutdown();
+        }
+        std::tie(g_hostThrows, g_completionThrows) = std::make_tuple(p.hostThrows, p.completionThrows);
+        g_outcomes.clear();
+        TesselSDK_HandlePlayerConnected(h, p.player, 1, &PlayerOutcome);
+        TesselSDK_Destroy(h);
+        const std::string viaC = g_outcomes;
+        EXPECT_EQ(p.viaC + " " + p.viaClass,
+                  viaC + " " + ClassOutcomes([&] { logic->HandlePlayerConnected(p.player, true, &PlayerOutcome); }))
+            << (p.turn ? p.turn : "(none)") << " " << p.status;
+        g_completionThrows = false;
+    }
 }
 
 TEST(CApi, CallbacksAreLookedUpWhenTheyRunAndIceServersArriveAsJson) {
