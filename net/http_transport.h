@@ -21,8 +21,7 @@ struct HttpTimeouts {
 
 struct HttpTransportRequest {
     std::string method;
-    std::string url;  // as the caller gave it
-    HttpUrlParts parts;  // the URL split; already checked against the limits
+    HttpUrlParts parts;  // the caller's URL split and checked; the only reading of it
     std::vector<std::string> headerLines;  // in the order they are added
     const std::string* body = nullptr;  // never null; sent as raw bytes
     HttpTimeouts timeouts;
@@ -35,7 +34,11 @@ struct HttpTransportResult {
 };
 
 // Runs one request to the end on the calling thread, redirects included.
-// Transport failures come back as results; only allocation failure throws.
+// Every exchange goes to the scheme, host and port of its parts and asks for
+// HttpRequestTarget; should the platform's own reading of that URL name
+// another scheme, host or port, it fails with kHttpFailParseUrl and nothing
+// is sent. Transport failures come back as results; only allocation failure
+// throws.
 HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request);
 
 // A failed result carrying one of the failure texts.

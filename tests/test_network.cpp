@@ -166,6 +166,22 @@ TEST(HttpClient, RedirectsAreFollowedAsWinHttpDoesAndCredentialsStayWithTheirOri
     AddRoute({{"path", "/loop"}, {"status", 302}, {"headers", {{"Location", "/loop"}}}});
     EXPECT_EQ(Fail(kHttpFailReceiveResponse), Get(Url("/loop")).Text());
     EXPECT_EQ(Fail(kHttpFailReceiveResponse), Get(Url("/redirect/302?to=ftp://h/x")).Text());
+
+    // URLs that parsers read two ways ('#', '?' or '\' before an '@'; an escaped host), as a request's own URL
+    // and as a Location: each goes to the host the checks read, or nowhere; never to the other host.
+    ASSERT_FALSE(OtherServerUrl().empty());
+    const std::string other = OtherServerUrl().substr(sizeof("http://") - 1);
+    ResetServer();
+    for (const std::string& twoWays : {Url("#@" + other + "/landing"), Url("?@" + other + "/x"),
+                                       Url("\\@" + other + "/x"), "http://127.0.0.%32" + other.substr(9) + "/x"}) {
+        AddRoute({{"path", "/two-ways"}, {"status", 307}, {"headers", {{"Location", twoWays}}}});
+        Request("POST", twoWays, "{}", auth);
+        Request("POST", Url("/two-ways"), "{}", auth);
+    }
+    EXPECT_EQ(Fail(kHttpFailParseUrl), Get(Url("\\@" + other + "/x")).Text());
+    const auto reached = Requests();
+    EXPECT_EQ(8u, reached.size());
+    for (const auto& r : reached) EXPECT_EQ("127.0.0.1 s", r.server + " " + r.Header("Authorization")) << r.path;
 }
 
 TEST(HttpClient, AnswersCarryStatusAndRawBodyAndTransportFailuresAreStatusZeroWithTheirText) {

@@ -28,10 +28,13 @@ Usage (service_double.py <command> --help for the options):
   service_double.py stop --pidfile F
   service_double.py run [--demo] [--log L] -- PROGRAM [ARGS...]
 Port 0 lets the system choose a free port; it is written to the port file.
-run starts a double of its own on a free port, runs the program with
-TESSELSDK_TEST_SERVER (its URL) and TESSELSDK_LOCAL_PORT (its port) in the
-environment, stops the double and exits with the program's status (status 2,
-the reason on stderr, when the double cannot start).
+run starts a double of its own on a free port, and a second listener of it on
+127.0.0.2 (another host to the client) when one can be bound; runs the
+program with TESSELSDK_TEST_SERVER (its URL), TESSELSDK_LOCAL_PORT (its port)
+and TESSELSDK_TEST_OTHER_SERVER (the second listener's URL, when there is
+one) in the environment; stops the double and exits with the program's status
+(status 2, the reason on stderr, when the double cannot start). Each recorded
+request names the listener that took it ("server").
 When the port cannot be bound (another process holds it), serve and start
 fail with exit status 2 and say so on stderr.
 """
@@ -251,7 +254,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.control(path, body)
         headers = [[k, v] for k, v in self.headers.items()]
         entry = {"method": self.command, "path": target, "headers": headers,
-                 "body": body.decode("latin-1")}
+                 "body": body.decode("latin-1"), "server": self.server.server_address[0]}
         STATE.record(entry)
         received = datetime.datetime.now()
         self.answer_status = None
@@ -532,6 +535,15 @@ def run(args):
     env = dict(os.environ)
     env["TESSELSDK_TEST_SERVER"] = "http://127.0.0.1:%d" % port
     env["TESSELSDK_LOCAL_PORT"] = str(port)
+    env.pop("TESSELSDK_TEST_OTHER_SERVER", None)
+    other = None
+    try:
+        other = ThreadingHTTPServer(("127.0.0.2", 0), Handler)
+    except OSError as err:
+        print("service double: no second listener on 127.0.0.2: %s" % (err.strerror or err), file=sys.stderr)
+    if other is not None:
+        threading.Thread(target=other.serve_forever, name="service-double-other", daemon=True).start()
+        env["TESSELSDK_TEST_OTHER_SERVER"] = "http://127.0.0.2:%d" % other.server_address[1]
     # The program's output reaches ours through a pipe of this process, so
     # processes it leaves behind (Wine's, holding the program's output open)
     # do not hold the caller, who waits for our output to end.
@@ -563,6 +575,9 @@ def run(args):
     copier.join(2)
     server.shutdown()
     server.server_close()
+    if other is not None:
+        other.shutdown()
+        other.server_close()
     if log is not None:
         sys.stdout = sys.__stdout__
         log.close()
