@@ -128,13 +128,17 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* hop = static_cast<Hop*>(user);
     const size_t length = size * count;
+    // A body that reaches the bound is cut there: a short count makes libcurl
+    // stop with a write error and close the connection; the headers are in,
+    // so the response is delivered with what was kept.
+    const size_t room = kHttpMaxBodyBytes - hop->body.size();
     try {
-        hop->body.append(data, length);
+        hop->body.append(data, length < room ? length : room);
     } catch (...) {
         hop->callbackFailed = true;
         return 0;  // makes libcurl stop with a write error
     }
-    return length;
+    return length < room ? length : 0;
 }
 
 // Our lines in order, in the form libcurl sends as they are; plus removal

@@ -190,13 +190,15 @@ public:
     // Asks what is available and reads a piece of it into `body`. A failed
     // read appends nothing and leaves the next availability query to decide:
     // End comes when that query fails or reports nothing.
-    ReadOutcome ReadSome(std::string& body) {
+    // At most `room` bytes (more than 0) are appended.
+    ReadOutcome ReadSome(std::string& body, std::size_t room) {
         DWORD available = 0;
         StepOutcome outcome = Step([this] { return WinHttpQueryDataAvailable(handle_, nullptr); }, available);
         if (outcome == StepOutcome::Cancelled) return ReadOutcome::Cancelled;
         if (outcome == StepOutcome::Failed || available == 0) return ReadOutcome::End;
         if (available > kMaxPlausibleAvailable) return ReadOutcome::More;
-        const DWORD piece = available < kReadPieceBytes ? available : kReadPieceBytes;
+        DWORD piece = available < kReadPieceBytes ? available : kReadPieceBytes;
+        if (piece > room) piece = static_cast<DWORD>(room);
         std::vector<char>& buffer = state_->buffer;
         buffer.resize(piece);
         DWORD read = 0;
@@ -373,9 +375,15 @@ HttpTransportResult Exchange(HINTERNET session, const HttpUrlParts& parts, const
     result.status = static_cast<int>(status);
     location = ReadLocation(req.get());
     // A failure mid-body delivers what arrived; a cancellation fails the whole.
+    // A body that reaches the bound is cut there and delivered as it is (a
+    // redirect is not followed); closing the request drops the rest.
     for (int fruitless = 0; fruitless < kMaxFruitlessReads;) {
         const std::size_t before = result.body.size();
-        const ReadOutcome outcome = req.ReadSome(result.body);
+        if (before >= kHttpMaxBodyBytes) {
+            location.clear();
+            break;
+        }
+        const ReadOutcome outcome = req.ReadSome(result.body, kHttpMaxBodyBytes - before);
         if (outcome == ReadOutcome::Cancelled) return HttpTransportFailure(kHttpFailReceiveResponse);
         if (outcome == ReadOutcome::End) break;
         fruitless = result.body.size() > before ? 0 : fruitless + 1;

@@ -203,6 +203,14 @@ TEST(HttpClient, AnswersCarryStatusAndRawBodyAndTransportFailuresAreStatusZeroWi
     EXPECT_TRUE(Requests("/echo").empty());
     EXPECT_EQ(200, Get(Url(longTarget.substr(0, 1023))).status);
     EXPECT_EQ("1 200 " + std::string(1000, 'x'), Get(Url("/reset")).Text());  // cut mid-body: what arrived
+    // A body is read up to the bound and cut there, as a failed read: the status and the bytes before it.
+    const Outcome large = Get(Url("/large/" + std::to_string(kHttpMaxBodyBytes + (1 << 20))));
+    ASSERT_EQ("1 200 " + std::to_string(kHttpMaxBodyBytes), std::to_string(large.result) + " " +
+                                                                 std::to_string(large.status) + " " +
+                                                                 std::to_string(large.body.size()));
+    size_t i = 0;
+    while (i < large.body.size() && large.body[i] == static_cast<char>(i % 251)) ++i;
+    EXPECT_EQ(kHttpMaxBodyBytes, i);
 #if !defined(_WIN32)  // WinHTTP's default proxy comes from the system's settings
     ScopedEnv proxy("http_proxy", ServerUrl()), noProxy("no_proxy"), noProxyUpper("NO_PROXY");
     EXPECT_EQ(204, Get("http://service.tesselsdk.invalid/status/204").status);

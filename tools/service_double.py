@@ -21,6 +21,8 @@ Built-in endpoints for transport tests:
   /reset           sends headers and 1000 of 100000 body bytes, pauses 1 s,
                    then resets the connection
   /slow/<ms>       sends the body in pieces, <ms> apart
+  /large/<n>       200 with n bytes (byte i is i % 251), streamed; ends early
+                   when the client closes the connection
 
 Usage (service_double.py <command> --help for the options):
   service_double.py serve --port P [--port-file F] [--demo] [--quiet]
@@ -338,6 +340,23 @@ class Handler(BaseHTTPRequestHandler):
         self.connection.close()
         self.close_connection = True
 
+    def large(self, n):
+        self.send_response(200)
+        self.send_header("Content-Length", str(n))
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        block = bytes(i % 251 for i in range(251 * 256))  # whole periods: blocks follow on
+        sent = 0
+        try:
+            while sent < n:
+                piece = block[:min(len(block), n - sent)]
+                self.wfile.write(piece)
+                sent += len(piece)
+        except OSError:
+            pass  # the client stopped reading
+        self.close_connection = True
+
     def builtin(self, path, body, entry):
         parts = [p for p in path.split("/") if p]
         head = parts[0] if parts else ""
@@ -371,6 +390,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.hang()
         if head == "reset":
             return self.reset_mid_body(1.0)
+        if head == "large" and len(parts) > 1:
+            return self.large(int(parts[1]))
         if head == "slow" and len(parts) > 1:
             pause = int(parts[1]) / 1000.0
             self.send_response(200)
