@@ -1,5 +1,6 @@
 #include "net/http_url.h"
 
+#include <string_view>
 #include <utility>
 
 #include "net/http_text_widen.h"
@@ -8,13 +9,8 @@
 namespace TesselSDK {
 
 bool IsUnsafeUrlByte(unsigned char byte) {
-    if (byte <= 0x20 || byte == 0x7F) return true;
-    switch (byte) {
-        case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
-            return true;
-        default:
-            return false;
-    }
+    return byte <= 0x20 || byte == 0x7F ||
+           std::string_view("\"<>\\^`{|}").find(static_cast<char>(byte)) != std::string_view::npos;
 }
 
 bool ParsePort(const std::string& digits, int& port) {

@@ -622,7 +622,8 @@ TEST_F(Sqm, WireGzipRecordWithHeadersAndRefusedIsStatusZero) {
         Access::Post(*WiredCollector(host, api), "END_STREAMING", kBody);
     const auto posted = testsupport::Requests();
     EXPECT_EQ(2u, posted.size());
-    for (const auto& r : posted) EXPECT_EQ("127.0.0.1 Bearer tok", r.server + " " + r.Header("Authorization")) << r.path;
+    for (const auto& r : posted)
+        EXPECT_EQ("127.0.0.1 Bearer tok", r.server + " " + r.Header("Authorization")) << r.path;
 }
 
 TEST_F(SlowSqm, WireRetriesOnTheRealClockAndDestroyCancelsOneHungOnTheServer) {
