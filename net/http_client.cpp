@@ -31,7 +31,6 @@ bool HttpRequest(const std::string& method, const std::string& url, const std::s
             result = HttpTransportFailure(kHttpFailParseUrl);
         } else {
             request.method = method;
-            request.url = url;
             request.headerLines = RequestHeaderLines(contentType, headers);
             request.body = &body;
             request.timeouts.set = resolveMs >= 0 && connectMs >= 0 && sendMs >= 0 && receiveMs >= 0;

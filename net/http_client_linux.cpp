@@ -53,7 +53,7 @@ struct Hop {
     bool headersDone = false;  // the final (non-1xx) response's headers arrived
     int status = 0;
     std::string body;
-    std::string redirectUrl;
+    std::string location;  // the final response's Location, as the server wrote it ("" for none)
     bool callbackFailed = false;
     // Stall watch: armed once the connection stands (connect timeout before).
     bool connected = false;
@@ -82,6 +82,17 @@ int OnProgress(void* user, curl_off_t, curl_off_t down, curl_off_t, curl_off_t u
     return 0;
 }
 
+// Whether `line` is a Location header line; `value` then receives its value
+// without the blanks around it.
+bool LocationValue(std::string_view line, std::string_view& value) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || !AsciiEqualNoCase(line.substr(0, colon), "location")) return false;
+    const std::size_t begin = line.find_first_not_of(" \t", colon + 1);
+    const std::size_t end = line.find_last_not_of(" \t\r\n");
+    value = begin == std::string_view::npos || end < begin ? std::string_view() : line.substr(begin, end + 1 - begin);
+    return true;
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* hop = static_cast<Hop*>(user);
     const size_t length = size * count;
@@ -89,6 +100,21 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     // The blank line that ends a header block. Interim (1xx) blocks are
     // passed over; the first final block marks the response as received.
     const bool blank = (length == 2 && data[0] == '\r' && data[1] == '\n') || (length == 1 && data[0] == '\n');
+    // The Location is kept as the server wrote it, as the Windows transport
+    // keeps it: the redirect policy alone reads it (libcurl's resolution of it
+    // would be a second reading of the URL, which may name another host).
+    const std::string_view line(data, length);
+    std::string_view location;
+    if (!hop->headersDone && line.compare(0, 5, "HTTP/") == 0) {
+        hop->location.clear();  // a new header block
+    } else if (!hop->headersDone && hop->location.empty() && LocationValue(line, location)) {
+        try {
+            hop->location.assign(location.data(), location.size());
+        } catch (...) {
+            hop->callbackFailed = true;
+            return 0;  // makes libcurl stop with a write error
+        }
+    }
     if (blank && !hop->headersDone) {
         long code = 0;
         if (curl_easy_getinfo(hop->curl, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK && code >= 200) {
@@ -102,13 +128,17 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* hop = static_cast<Hop*>(user);
     const size_t length = size * count;
+    // A body that reaches the bound is cut there: a short count makes libcurl
+    // stop with a write error and close the connection; the headers are in,
+    // so the response is delivered with what was kept.
+    const size_t room = kHttpMaxBodyBytes - hop->body.size();
     try {
-        hop->body.append(data, length);
+        hop->body.append(data, length < room ? length : room);
     } catch (...) {
         hop->callbackFailed = true;
         return 0;  // makes libcurl stop with a write error
     }
-    return length;
+    return length < room ? length : 0;
 }
 
 // Our lines in order, in the form libcurl sends as they are; plus removal
@@ -163,12 +193,39 @@ bool IsSendStageFailure(CURLcode code) {
     }
 }
 
+struct UrlCleanup {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+using UrlHandle = std::unique_ptr<CURLU, UrlCleanup>;
+
+// libcurl's own reading of the URL made from `parts`, kept only when it names
+// the same scheme, host (ASCII case ignored) and port; null otherwise. The
+// transfer is then given this very reading, so nothing parses the URL again.
+UrlHandle ReadUrlAsCurlDoes(const HttpUrlParts& parts) {
+    UrlHandle url(curl_url());
+    if (!url) return nullptr;
+    const std::string text = HttpOrigin(parts) + EscapeRequestTarget(HttpRequestTarget(parts));
+    if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) return nullptr;
+    const auto part = [&url](CURLUPart which, unsigned int flags) {
+        char* value = nullptr;
+        std::string out;
+        if (curl_url_get(url.get(), which, &value, flags) == CURLUE_OK && value != nullptr) out = value;
+        curl_free(value);
+        return out;
+    };
+    int port = 0;
+    const bool same = part(CURLUPART_SCHEME, 0) == (parts.secure ? "https" : "http") &&
+                      AsciiEqualNoCase(part(CURLUPART_HOST, 0), parts.host) &&
+                      ParsePort(part(CURLUPART_PORT, CURLU_DEFAULT_PORT), port) && port == parts.port;
+    return same ? std::move(url) : nullptr;
+}
+
 // Sets every option of one exchange; false when libcurl refuses one.
-bool Configure(CURL* curl, Hop& hop, const std::string& method, const std::string& url, const std::string& body,
+bool Configure(CURL* curl, Hop& hop, const std::string& method, const CURLU* url, const std::string& body,
                const curl_slist* headers, const TransferLimits& limits) {
     bool ok = true;
     const auto set = [&ok](CURLcode result) { ok = ok && result == CURLE_OK; };
-    set(curl_easy_setopt(curl, CURLOPT_URL, url.c_str()));
+    set(curl_easy_setopt(curl, CURLOPT_CURLU, url));
     set(curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https"));
     set(curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L));
     set(curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent));
@@ -259,11 +316,13 @@ CURLcode Drive(CURL* curl, const Hop& hop, long long stallMs, CancelToken* cance
 // One request and its response, without following redirects.
 HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& parts, const std::string& body,
                              const curl_slist* headers, const TransferLimits& limits, CancelToken* cancel, Hop& hop) {
+    // Declared before the easy handle, which reads it until its cleanup.
+    const UrlHandle url = ReadUrlAsCurlDoes(parts);
+    if (!url) return HttpTransportFailure(kHttpFailParseUrl);
     EasyHandle curl(curl_easy_init());
     if (!curl) return HttpTransportFailure(kHttpFailOpenSession);
     hop.curl = curl.get();
-    const std::string url = HttpOrigin(parts) + EscapeRequestTarget(parts.pathAndQuery);
-    if (!Configure(curl.get(), hop, method, url, body, headers, limits)) {
+    if (!Configure(curl.get(), hop, method, url.get(), body, headers, limits)) {
         return HttpTransportFailure(kHttpFailOpenRequest);
     }
     hop.code = Drive(curl.get(), hop, limits.stallMs, cancel);
@@ -272,10 +331,6 @@ HttpTransportResult Exchange(const std::string& method, const HttpUrlParts& part
     if (hop.code == CURLE_ABORTED_BY_CALLBACK) return HttpTransportFailure(kHttpFailReceiveResponse);
 
     if (hop.headersDone) {
-        char* location = nullptr;
-        if (curl_easy_getinfo(curl.get(), CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr) {
-            hop.redirectUrl = location;
-        }
         HttpTransportResult result;
         result.received = true;
         result.status = hop.status;
@@ -318,7 +373,7 @@ HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
         }
         Hop state;
         out.response = Exchange(hop.method, hop.target, hop.body, headers.get(), limits, cancel, state);
-        out.location = std::move(state.redirectUrl);
+        out.location = std::move(state.location);
         out.complete = state.code == CURLE_OK;
         return out;
     });

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -189,13 +190,15 @@ public:
     // Asks what is available and reads a piece of it into `body`. A failed
     // read appends nothing and leaves the next availability query to decide:
     // End comes when that query fails or reports nothing.
-    ReadOutcome ReadSome(std::string& body) {
+    // At most `room` bytes (more than 0) are appended.
+    ReadOutcome ReadSome(std::string& body, std::size_t room) {
         DWORD available = 0;
         StepOutcome outcome = Step([this] { return WinHttpQueryDataAvailable(handle_, nullptr); }, available);
         if (outcome == StepOutcome::Cancelled) return ReadOutcome::Cancelled;
         if (outcome == StepOutcome::Failed || available == 0) return ReadOutcome::End;
         if (available > kMaxPlausibleAvailable) return ReadOutcome::More;
-        const DWORD piece = available < kReadPieceBytes ? available : kReadPieceBytes;
+        DWORD piece = available < kReadPieceBytes ? available : kReadPieceBytes;
+        if (piece > room) piece = static_cast<DWORD>(room);
         std::vector<char>& buffer = state_->buffer;
         buffer.resize(piece);
         DWORD read = 0;
@@ -269,14 +272,32 @@ std::string ReadLocation(HINTERNET request) {
     return WideToUtf8(text.data());
 }
 
+// ASCII letters in either case are one; brackets around an IPv6 literal are
+// not part of the host.
+bool SameHost(std::wstring a, std::wstring b) {
+    const auto unbracket = [](std::wstring& host) {
+        if (host.size() >= 2 && host.front() == L'[' && host.back() == L']') host = host.substr(1, host.size() - 2);
+    };
+    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    unbracket(a);
+    unbracket(b);
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](wchar_t x, wchar_t y) { return lower(x) == lower(y); });
+}
+
 // One request and its response on the open session, without following
 // redirects; `location` receives the response's Location.
-HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, const std::string& method,
+HttpTransportResult Exchange(HINTERNET session, const HttpUrlParts& parts, const std::string& method,
                              const std::vector<std::string>& headerLines, const std::string& body,
                              const HttpTimeouts& t, CancelToken* cancel, std::string& location) {
-    // URLs are widened from UTF-8 (header bytes are zero-extended below), so
+    // The URL is made from the checked parts alone, never taken as the caller
+    // wrote it: WinHTTP's parser reads some URLs ("http://a#@b/") otherwise.
+    // It is widened from UTF-8 (header bytes are zero-extended below), so
     // non-ASCII text reaches the wire as the caller wrote it.
-    const std::wstring url = ToWide(WidenUrl(urlText));
+    const std::string urlText = HttpOrigin(parts) + HttpRequestTarget(parts);
+    const bool utf8 = IsValidUtf8(urlText);
+    const auto widen = [utf8](const std::string& text) { return ToWide(utf8 ? WidenUrl(text) : WidenBytes(text)); };
+    const std::wstring url = widen(urlText);
     // Room for the longest parts SplitHttpUrl accepts and the terminating NUL.
     std::vector<wchar_t> host(kHttpMaxHostUnits + 1, L'\0');
     std::vector<wchar_t> path(kHttpMaxPathUnits + 1, L'\0');
@@ -288,6 +309,12 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     components.lpszUrlPath = path.data();
     components.dwUrlPathLength = static_cast<DWORD>(path.size());
     if (!WinHttpCrackUrl(url.c_str(), 0, 0, &components)) return HttpTransportFailure(kHttpFailParseUrl);
+    // The connection goes where the checks read: should WinHTTP read another
+    // scheme, host or port even here, nothing is sent.
+    if ((components.nScheme == INTERNET_SCHEME_HTTPS) != parts.secure || components.nPort != parts.port ||
+        !SameHost(host.data(), widen(parts.host))) {
+        return HttpTransportFailure(kHttpFailParseUrl);
+    }
 
     WinHttpHandle connection(WinHttpConnect(session, host.data(), components.nPort, 0));
     if (!connection) return HttpTransportFailure(kHttpFailConnect);
@@ -348,9 +375,15 @@ HttpTransportResult Exchange(HINTERNET session, const std::string& urlText, cons
     result.status = static_cast<int>(status);
     location = ReadLocation(req.get());
     // A failure mid-body delivers what arrived; a cancellation fails the whole.
+    // A body that reaches the bound is cut there and delivered as it is (a
+    // redirect is not followed); closing the request drops the rest.
     for (int fruitless = 0; fruitless < kMaxFruitlessReads;) {
         const std::size_t before = result.body.size();
-        const ReadOutcome outcome = req.ReadSome(result.body);
+        if (before >= kHttpMaxBodyBytes) {
+            location.clear();
+            break;
+        }
+        const ReadOutcome outcome = req.ReadSome(result.body, kHttpMaxBodyBytes - before);
         if (outcome == ReadOutcome::Cancelled) return HttpTransportFailure(kHttpFailReceiveResponse);
         if (outcome == ReadOutcome::End) break;
         fruitless = result.body.size() > before ? 0 : fruitless + 1;
@@ -370,11 +403,11 @@ HttpTransportResult PerformHttpTransport(const HttpTransportRequest& request) {
 
     // Redirects are followed here rather than by WinHTTP, which would carry
     // every header line, "Authorization" included, to whatever origin the
-    // server names. The first hop goes to the URL as the caller wrote it.
+    // server names.
     return FollowRedirects(request, cancel, [&](const RedirectHop& hop) {
         RedirectHopResult out;
-        const std::string url = hop.redirects == 0 ? request.url : HttpOrigin(hop.target) + hop.target.pathAndQuery;
-        out.response = Exchange(session.get(), url, hop.method, hop.headerLines, hop.body, t, cancel, out.location);
+        out.response =
+            Exchange(session.get(), hop.target, hop.method, hop.headerLines, hop.body, t, cancel, out.location);
         return out;
     });
 }

@@ -1,22 +1,10 @@
 #include "net/http_request_target_linux.h"
 
 #include "net/http_text_widen.h"
+#include "net/http_url.h"
 #include "util/text.h"
 
 namespace TesselSDK {
-namespace {
-
-bool IsUnsafeAscii(unsigned char c) {
-    if (c <= 0x20 || c == 0x7F) return true;
-    switch (c) {
-        case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
-            return true;
-        default:
-            return false;
-    }
-}
-
-}  // namespace
 
 std::string EscapeRequestTarget(const std::string& pathAndQuery) {
     if (pathAndQuery.empty()) return "/";
@@ -28,7 +16,7 @@ std::string EscapeRequestTarget(const std::string& pathAndQuery) {
     for (const char c : pathAndQuery) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte < 0x80) {
-            if (IsUnsafeAscii(byte)) {
+            if (IsUnsafeUrlByte(byte)) {
                 AppendPercentEscaped(out, byte);
             } else {
                 out.push_back(c);

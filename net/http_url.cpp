@@ -1,11 +1,18 @@
 #include "net/http_url.h"
 
+#include <string_view>
 #include <utility>
 
 #include "net/http_text_widen.h"
 #include "util/text.h"
 
 namespace TesselSDK {
+
+bool IsUnsafeUrlByte(unsigned char byte) {
+    return byte <= 0x20 || byte == 0x7F ||
+           std::string_view("\"<>\\^`{|}").find(static_cast<char>(byte)) != std::string_view::npos;
+}
+
 bool ParsePort(const std::string& digits, int& port) {
     if (digits.empty() || digits.size() > 5) return false;
     int value = 0;
@@ -22,6 +29,12 @@ std::string HttpOrigin(const HttpUrlParts& parts) {
     return (parts.secure ? "https://" : "http://") + parts.host + ":" + std::to_string(parts.port);
 }
 
+std::string HttpRequestTarget(const HttpUrlParts& parts) {
+    std::string target = parts.pathAndQuery.substr(0, parts.pathAndQuery.find('#'));
+    if (target.empty() || target[0] == '?') target.insert(0, 1, '/');
+    return target;
+}
+
 bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts) {
     HttpUrlParts out;
     const std::size_t pos = HttpSchemeLength(url);
@@ -30,6 +43,9 @@ bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts) {
     out.port = out.secure ? 443 : 80;
     const std::size_t authorityEnd = url.find_first_of("/?#", pos);
     std::string authority = url.substr(pos, authorityEnd == std::string::npos ? std::string::npos : authorityEnd - pos);
+    for (const char c : authority) {
+        if (IsUnsafeUrlByte(static_cast<unsigned char>(c))) return false;
+    }
     out.pathAndQuery = authorityEnd == std::string::npos ? std::string() : url.substr(authorityEnd);
 
     const std::size_t at = authority.rfind('@');

@@ -21,12 +21,24 @@ struct HttpUrlParts {
 
 // Accepts only http:// and https:// URLs (scheme case-insensitive) with a
 // non-empty host and a port in 1..65535. User information is dropped, as the
-// Windows transport never sends it. Returns false when the URL does not parse
-// or a part is too long.
+// Windows transport never sends it. An authority holding a byte that no host
+// or user name has (control bytes, space, \ " < > ^ ` { | }) is refused: URL
+// parsers disagree on where such a host ends. Returns false when the URL does
+// not parse or a part is too long.
 bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts);
 
 // "http://host:port" or "https://host:port" of split parts.
 std::string HttpOrigin(const HttpUrlParts& parts);
+
+// What a request to the parts asks the server for: the path and query without
+// any fragment ("#..."), with a '/' in front when it is empty or begins with
+// the query. Transports connect to HttpOrigin(parts) and send this, so that a
+// request goes nowhere but where the parts say.
+std::string HttpRequestTarget(const HttpUrlParts& parts);
+
+// An ASCII byte that a URL never holds as it is: control bytes, space, DEL
+// and " < > \ ^ ` { | }. (Bytes from 0x80 on are not ASCII: false.)
+bool IsUnsafeUrlByte(unsigned char byte);
 
 // Plain decimal digits (at most five) naming a port in 1..65535.
 bool ParsePort(const std::string& digits, int& port);

@@ -626,6 +626,18 @@ TEST_F(Sqm, WireGzipRecordWithHeadersAndRefusedIsStatusZero) {
     Access::Post(*refused, "END_STREAMING", kBody);
     ASSERT_TRUE(WaitUntil([&] { return host.CountLogs(2, "dropped after max retries.") == 1; }));
     EXPECT_EQ(4, host.CountLogs(1, "END_STREAMING failed HTTP 0: "));
+
+    // An api that parsers read two ways: its posts, token and all, reach only the host the loopback check read.
+    testsupport::ResetServer();
+    testsupport::AddRoute({{"path", "/"}, {"status", 200}});
+    ASSERT_FALSE(testsupport::OtherServerUrl().empty());
+    const std::string server = testsupport::ServerUrl(), other = testsupport::OtherServerUrl().substr(7);
+    for (const std::string& api : {server + "#@" + other, server + "?@" + other + "/x", server + "\\@" + other})
+        Access::Post(*WiredCollector(host, api), "END_STREAMING", kBody);
+    const auto posted = testsupport::Requests();
+    EXPECT_EQ(2u, posted.size());
+    for (const auto& r : posted)
+        EXPECT_EQ("127.0.0.1 Bearer tok", r.server + " " + r.Header("Authorization")) << r.path;
 }
 
 TEST_F(SlowSqm, WireRetriesOnTheRealClockAndDestroyCancelsOneHungOnTheServer) {

@@ -166,6 +166,22 @@ TEST(HttpClient, RedirectsAreFollowedAsWinHttpDoesAndCredentialsStayWithTheirOri
     AddRoute({{"path", "/loop"}, {"status", 302}, {"headers", {{"Location", "/loop"}}}});
     EXPECT_EQ(Fail(kHttpFailReceiveResponse), Get(Url("/loop")).Text());
     EXPECT_EQ(Fail(kHttpFailReceiveResponse), Get(Url("/redirect/302?to=ftp://h/x")).Text());
+
+    // URLs that parsers read two ways ('#', '?' or '\' before an '@'; an escaped host), as a request's own URL
+    // and as a Location: each goes to the host the checks read, or nowhere; never to the other host.
+    ASSERT_FALSE(OtherServerUrl().empty());
+    const std::string other = OtherServerUrl().substr(sizeof("http://") - 1);
+    ResetServer();
+    for (const std::string& twoWays : {Url("#@" + other + "/landing"), Url("?@" + other + "/x"),
+                                       Url("\\@" + other + "/x"), "http://127.0.0.%32" + other.substr(9) + "/x"}) {
+        AddRoute({{"path", "/two-ways"}, {"status", 307}, {"headers", {{"Location", twoWays}}}});
+        Request("POST", twoWays, "{}", auth);
+        Request("POST", Url("/two-ways"), "{}", auth);
+    }
+    EXPECT_EQ(Fail(kHttpFailParseUrl), Get(Url("\\@" + other + "/x")).Text());
+    const auto reached = Requests();
+    EXPECT_EQ(8u, reached.size());
+    for (const auto& r : reached) EXPECT_EQ("127.0.0.1 s", r.server + " " + r.Header("Authorization")) << r.path;
 }
 
 TEST(HttpClient, AnswersCarryStatusAndRawBodyAndTransportFailuresAreStatusZeroWithTheirText) {
@@ -187,6 +203,14 @@ TEST(HttpClient, AnswersCarryStatusAndRawBodyAndTransportFailuresAreStatusZeroWi
     EXPECT_TRUE(Requests("/echo").empty());
     EXPECT_EQ(200, Get(Url(longTarget.substr(0, 1023))).status);
     EXPECT_EQ("1 200 " + std::string(1000, 'x'), Get(Url("/reset")).Text());  // cut mid-body: what arrived
+    // A body is read up to the bound and cut there, as a failed read: the status and the bytes before it.
+    const Outcome large = Get(Url("/large/" + std::to_string(kHttpMaxBodyBytes + (1 << 20))));
+    ASSERT_EQ("1 200 " + std::to_string(kHttpMaxBodyBytes), std::to_string(large.result) + " " +
+                                                                 std::to_string(large.status) + " " +
+                                                                 std::to_string(large.body.size()));
+    size_t i = 0;
+    while (i < large.body.size() && large.body[i] == static_cast<char>(i % 251)) ++i;
+    EXPECT_EQ(kHttpMaxBodyBytes, i);
 #if !defined(_WIN32)  // WinHTTP's default proxy comes from the system's settings
     ScopedEnv proxy("http_proxy", ServerUrl()), noProxy("no_proxy"), noProxyUpper("NO_PROXY");
     EXPECT_EQ(204, Get("http://service.tesselsdk.invalid/status/204").status);

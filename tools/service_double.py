@@ -21,6 +21,8 @@ Built-in endpoints for transport tests:
   /reset           sends headers and 1000 of 100000 body bytes, pauses 1 s,
                    then resets the connection
   /slow/<ms>       sends the body in pieces, <ms> apart
+  /large/<n>       200 with n bytes (byte i is i % 251), streamed; ends early
+                   when the client closes the connection
 
 Usage (service_double.py <command> --help for the options):
   service_double.py serve --port P [--port-file F] [--demo] [--quiet]
@@ -28,10 +30,13 @@ Usage (service_double.py <command> --help for the options):
   service_double.py stop --pidfile F
   service_double.py run [--demo] [--log L] -- PROGRAM [ARGS...]
 Port 0 lets the system choose a free port; it is written to the port file.
-run starts a double of its own on a free port, runs the program with
-TESSELSDK_TEST_SERVER (its URL) and TESSELSDK_LOCAL_PORT (its port) in the
-environment, stops the double and exits with the program's status (status 2,
-the reason on stderr, when the double cannot start).
+run starts a double of its own on a free port, and a second listener of it on
+127.0.0.2 (another host to the client) when one can be bound; runs the
+program with TESSELSDK_TEST_SERVER (its URL), TESSELSDK_LOCAL_PORT (its port)
+and TESSELSDK_TEST_OTHER_SERVER (the second listener's URL, when there is
+one) in the environment; stops the double and exits with the program's status
+(status 2, the reason on stderr, when the double cannot start). Each recorded
+request names the listener that took it ("server").
 When the port cannot be bound (another process holds it), serve and start
 fail with exit status 2 and say so on stderr.
 """
@@ -251,7 +256,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.control(path, body)
         headers = [[k, v] for k, v in self.headers.items()]
         entry = {"method": self.command, "path": target, "headers": headers,
-                 "body": body.decode("latin-1")}
+                 "body": body.decode("latin-1"), "server": self.server.server_address[0]}
         STATE.record(entry)
         received = datetime.datetime.now()
         self.answer_status = None
@@ -335,6 +340,23 @@ class Handler(BaseHTTPRequestHandler):
         self.connection.close()
         self.close_connection = True
 
+    def large(self, n):
+        self.send_response(200)
+        self.send_header("Content-Length", str(n))
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        block = bytes(i % 251 for i in range(251 * 256))  # whole periods: blocks follow on
+        sent = 0
+        try:
+            while sent < n:
+                piece = block[:min(len(block), n - sent)]
+                self.wfile.write(piece)
+                sent += len(piece)
+        except OSError:
+            pass  # the client stopped reading
+        self.close_connection = True
+
     def builtin(self, path, body, entry):
         parts = [p for p in path.split("/") if p]
         head = parts[0] if parts else ""
@@ -368,6 +390,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.hang()
         if head == "reset":
             return self.reset_mid_body(1.0)
+        if head == "large" and len(parts) > 1:
+            return self.large(int(parts[1]))
         if head == "slow" and len(parts) > 1:
             pause = int(parts[1]) / 1000.0
             self.send_response(200)
@@ -532,6 +556,15 @@ def run(args):
     env = dict(os.environ)
     env["TESSELSDK_TEST_SERVER"] = "http://127.0.0.1:%d" % port
     env["TESSELSDK_LOCAL_PORT"] = str(port)
+    env.pop("TESSELSDK_TEST_OTHER_SERVER", None)
+    other = None
+    try:
+        other = ThreadingHTTPServer(("127.0.0.2", 0), Handler)
+    except OSError as err:
+        print("service double: no second listener on 127.0.0.2: %s" % (err.strerror or err), file=sys.stderr)
+    if other is not None:
+        threading.Thread(target=other.serve_forever, name="service-double-other", daemon=True).start()
+        env["TESSELSDK_TEST_OTHER_SERVER"] = "http://127.0.0.2:%d" % other.server_address[1]
     # The program's output reaches ours through a pipe of this process, so
     # processes it leaves behind (Wine's, holding the program's output open)
     # do not hold the caller, who waits for our output to end.
@@ -563,6 +596,9 @@ def run(args):
     copier.join(2)
     server.shutdown()
     server.server_close()
+    if other is not None:
+        other.shutdown()
+        other.server_close()
     if log is not None:
         sys.stdout = sys.__stdout__
         log.close()

@@ -64,6 +64,11 @@ std::string ServerUrl() {
     return url != nullptr && *url != '\0' ? url : "http://127.0.0.1:18480";
 }
 
+std::string OtherServerUrl() {
+    const char* url = std::getenv("TESSELSDK_TEST_OTHER_SERVER");
+    return url != nullptr ? url : "";
+}
+
 std::string RecordedRequest::Header(const std::string& name) const {
     for (const auto& h : headers)
         if (IEquals(h.first, name)) return h.second;
@@ -151,6 +156,7 @@ std::vector<RecordedRequest> Requests(const std::string& prefix) {
         rec.path = item["path"].get<std::string>();
         for (const auto& h : item["headers"]) rec.headers.emplace_back(h[0].get<std::string>(), h[1].get<std::string>());
         rec.body = Latin1Bytes(item["body"].get<std::string>());
+        rec.server = item["server"].get<std::string>();
         out.push_back(std::move(rec));
     }
     return out;

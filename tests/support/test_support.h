@@ -15,6 +15,9 @@ namespace testsupport {
 // Base URL of the service double ("http://127.0.0.1:PORT"), from the
 // TESSELSDK_TEST_SERVER variable that CTest sets.
 std::string ServerUrl();
+// The double's second listener, "http://127.0.0.2:PORT": another host to the
+// client ("" when the double could not listen there).
+std::string OtherServerUrl();
 
 // Where the double serves the LIVE configuration document.
 inline const char* LiveConfigPath() {
@@ -26,6 +29,7 @@ struct RecordedRequest {
     std::string path;  // request target, query included
     std::vector<std::pair<std::string, std::string>> headers;  // in the order received
     std::string body;
+    std::string server;  // the listener's address: "127.0.0.1", or "127.0.0.2" for OtherServerUrl
 
     // First value of a header (case-insensitive name), "" when absent.
     std::string Header(const std::string& name) const;
