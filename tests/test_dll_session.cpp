@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,6 +18,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 #if defined(__linux__)
 #include <malloc.h>
 #endif
@@ -164,6 +170,72 @@ TEST(HostSession, LinesLoggedJustBeforeTheProcessEndsAreInTheFile) {
         }
         ASSERT_EQ(2u, lines.size()) << how;
         EXPECT_NE(std::string::npos, lines[1].find("] [ERROR] last line before " + how)) << lines[1];
+    }
+}
+
+// The plug-in's start function (tests/plugin), loaded as a host loads a plug-in.
+using PluginStartFn = void (*)(int events, int shutdownFirst);
+PluginStartFn LoadPluginStart() {
+#if defined(_WIN32)
+    const HMODULE plugin = LoadLibraryA("tesselsdk_exit_plugin.dll");
+    const FARPROC symbol = plugin != nullptr ? GetProcAddress(plugin, "PluginStart") : nullptr;
+#else
+    const char* bin = std::getenv("TESSELSDK_TEST_BIN_DIR");
+    void* plugin = dlopen((std::string(bin ? bin : ".") + "/tesselsdk_exit_plugin.so").c_str(), RTLD_NOW);
+    void* symbol = plugin != nullptr ? dlsym(plugin, "PluginStart") : nullptr;
+#endif
+    PluginStartFn start = nullptr;
+    static_assert(sizeof(start) == sizeof(symbol), "function pointers of one size");
+    std::memcpy(&start, &symbol, sizeof(start));
+    return start;
+}
+
+// Run by the next test as a child process: loads a plug-in that makes its own
+// object and queues five telemetry events, and returns from main once the
+// first post is out; the plug-in ends its object as it is unloaded at exit.
+TEST(HostSession, DISABLED_ChildLoadsPluginThenEnds) {
+    const PluginStartFn start = LoadPluginStart();
+    ASSERT_NE(nullptr, start);
+    const char* how = std::getenv("TESSELSDK_TEST_CHILD_END");
+    start(5, how != nullptr && std::string(how) == "shutdown" ? 1 : 0);
+    WaitForRequests("/telemetry/std_halyx", 1);
+}
+
+TEST(HostSession, PluginEndingItsObjectAtProcessExitDoesNotHoldTheExit) {
+    namespace fs = std::filesystem;
+#if defined(_WIN32)
+    // The system has ended our threads: nothing waits for them, and the four
+    // events still queued are dropped with the WARN line.
+    const int answerMs = 1000;
+    const long long withinMs = 500;
+    const size_t sent = 1, droppedLines = 1;
+#else
+    // Our threads run on through exit(): the queue is sent.
+    const int answerMs = 100;
+    const long long withinMs = 5000;
+    const size_t sent = 5, droppedLines = 0;
+#endif
+    for (const std::string how : {"destroy", "shutdown"}) {
+        testsupport::ResetServer();
+        testsupport::AddRoute({{"path", "/telemetry/std_halyx"}, {"status", 200}, {"delay_ms", answerMs}});
+        const std::string report = (fs::current_path() / ("plugin-" + how + ".txt")).string();
+        fs::remove(report);
+        ScopedEnv env("ENV", "PLUGIN"), game("game_id", how), gate("streaming_yn"),
+            end("TESSELSDK_TEST_CHILD_END", how), reportTo("TESSELSDK_TEST_PLUGIN_REPORT", report);
+        const fs::path folder = fs::path(testsupport::DataFolder()) / "VIVIDOVURUZ3PLUGIN" / "logs" / how;
+        fs::remove_all(folder);
+        ASSERT_EQ(0, testsupport::RunThisProgram({"--gtest_also_run_disabled_tests",
+                                                  "--gtest_filter=HostSession.DISABLED_ChildLoadsPluginThenEnds"}));
+        const std::string ms = testsupport::ReadFile(report);
+        ASSERT_FALSE(ms.empty()) << how;
+        EXPECT_LT(std::stoll(ms), withinMs) << how;
+        EXPECT_EQ(sent, testsupport::Requests("/telemetry/std_halyx").size()) << how;
+        size_t dropped = 0;
+        for (const auto& file : fs::directory_iterator(folder))
+            for (const std::string& line : testsupport::ReadLines(file.path().string()))
+                dropped += line.find("[WARN] [TesselSDK::SendTallo] Telemetry shutdown time limit reached, "
+                                     "dropped 4 queued events") != std::string::npos;
+        EXPECT_EQ(droppedLines, dropped) << how;
     }
 }
 
