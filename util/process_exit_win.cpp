@@ -4,30 +4,16 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include "util/system_function_win.h"
 
 namespace TesselSDK {
-namespace {
-
-using DllShutdownInProgressFn = BOOLEAN(WINAPI*)();
-
-// Looked up at run time: undocumented, so not every ntdll need have it.
-DllShutdownInProgressFn ResolveDllShutdownInProgress() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll == nullptr) return nullptr;
-    const FARPROC proc = GetProcAddress(ntdll, "RtlDllShutdownInProgress");
-    DllShutdownInProgressFn fn = nullptr;
-    static_assert(sizeof(fn) == sizeof(proc), "function pointers of one size");
-    std::memcpy(&fn, &proc, sizeof(fn));
-    return fn;
-}
-
-}  // namespace
 
 bool ProcessExitMayHaveEndedOurThreads() {
-    // Looked up on every call (stops are rare): a static would take a guard
-    // that a thread ended mid-initialisation could hold.
-    const DllShutdownInProgressFn inProgress = ResolveDllShutdownInProgress();
+    // Undocumented, so not every ntdll need have it. Looked up on every call
+    // (stops are rare): a static would take a guard that a thread ended
+    // mid-initialisation could hold.
+    using DllShutdownInProgressFn = BOOLEAN(WINAPI*)();
+    const auto inProgress = SystemFunction<DllShutdownInProgressFn>(L"ntdll.dll", "RtlDllShutdownInProgress");
     return inProgress != nullptr && inProgress() != FALSE;
 }
 
