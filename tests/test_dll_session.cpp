@@ -20,8 +20,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <dlfcn.h>
 #endif
 #if defined(__linux__)
 #include <malloc.h>
@@ -173,29 +171,17 @@ TEST(HostSession, LinesLoggedJustBeforeTheProcessEndsAreInTheFile) {
     }
 }
 
-// The plug-in's start function (tests/plugin), loaded as a host loads a plug-in.
-using PluginStartFn = void (*)(int events, int shutdownFirst);
-PluginStartFn LoadPluginStart() {
 #if defined(_WIN32)
+// Run by the next test as a child process: loads a plug-in DLL (tests/plugin)
+// that makes its own object and queues five telemetry events, and returns
+// from main once the first post is out; the plug-in ends its object from its
+// DLL_PROCESS_DETACH, after the system has ended every other thread.
+TEST(HostSession, DISABLED_ChildLoadsPluginThenEnds) {
     const HMODULE plugin = LoadLibraryA("tesselsdk_exit_plugin.dll");
     const FARPROC symbol = plugin != nullptr ? GetProcAddress(plugin, "PluginStart") : nullptr;
-#else
-    const char* bin = std::getenv("TESSELSDK_TEST_BIN_DIR");
-    void* plugin = dlopen((std::string(bin ? bin : ".") + "/tesselsdk_exit_plugin.so").c_str(), RTLD_NOW);
-    void* symbol = plugin != nullptr ? dlsym(plugin, "PluginStart") : nullptr;
-#endif
-    PluginStartFn start = nullptr;
-    static_assert(sizeof(start) == sizeof(symbol), "function pointers of one size");
+    ASSERT_NE(nullptr, symbol);
+    void (*start)(int events, int shutdownFirst) = nullptr;
     std::memcpy(&start, &symbol, sizeof(start));
-    return start;
-}
-
-// Run by the next test as a child process: loads a plug-in that makes its own
-// object and queues five telemetry events, and returns from main once the
-// first post is out; the plug-in ends its object as it is unloaded at exit.
-TEST(HostSession, DISABLED_ChildLoadsPluginThenEnds) {
-    const PluginStartFn start = LoadPluginStart();
-    ASSERT_NE(nullptr, start);
     const char* how = std::getenv("TESSELSDK_TEST_CHILD_END");
     start(5, how != nullptr && std::string(how) == "shutdown" ? 1 : 0);
     WaitForRequests("/telemetry/std_halyx", 1);
@@ -203,21 +189,10 @@ TEST(HostSession, DISABLED_ChildLoadsPluginThenEnds) {
 
 TEST(HostSession, PluginEndingItsObjectAtProcessExitDoesNotHoldTheExit) {
     namespace fs = std::filesystem;
-#if defined(_WIN32)
-    // The system has ended our threads: nothing waits for them, and the four
-    // events still queued are dropped with the WARN line.
-    const int answerMs = 1000;
-    const long long withinMs = 500;
-    const size_t sent = 1, droppedLines = 1;
-#else
-    // Our threads run on through exit(): the queue is sent.
-    const int answerMs = 100;
-    const long long withinMs = 5000;
-    const size_t sent = 5, droppedLines = 0;
-#endif
     for (const std::string how : {"destroy", "shutdown"}) {
+        // Each post takes a second; the process ends while the first is in flight.
         testsupport::ResetServer();
-        testsupport::AddRoute({{"path", "/telemetry/std_halyx"}, {"status", 200}, {"delay_ms", answerMs}});
+        testsupport::AddRoute({{"path", "/telemetry/std_halyx"}, {"status", 200}, {"delay_ms", 1000}});
         const std::string report = (fs::current_path() / ("plugin-" + how + ".txt")).string();
         fs::remove(report);
         ScopedEnv env("ENV", "PLUGIN"), game("game_id", how), gate("streaming_yn"),
@@ -228,16 +203,17 @@ TEST(HostSession, PluginEndingItsObjectAtProcessExitDoesNotHoldTheExit) {
                                                   "--gtest_filter=HostSession.DISABLED_ChildLoadsPluginThenEnds"}));
         const std::string ms = testsupport::ReadFile(report);
         ASSERT_FALSE(ms.empty()) << how;
-        EXPECT_LT(std::stoll(ms), withinMs) << how;
-        EXPECT_EQ(sent, testsupport::Requests("/telemetry/std_halyx").size()) << how;
+        EXPECT_LT(std::stoll(ms), 500) << how;
+        // The four events still queued are dropped with the WARN line.
         size_t dropped = 0;
         for (const auto& file : fs::directory_iterator(folder))
             for (const std::string& line : testsupport::ReadLines(file.path().string()))
                 dropped += line.find("[WARN] [TesselSDK::SendTallo] Telemetry shutdown time limit reached, "
                                      "dropped 4 queued events") != std::string::npos;
-        EXPECT_EQ(droppedLines, dropped) << how;
+        EXPECT_EQ(1u, dropped) << how;
     }
 }
+#endif
 
 // A new object through the class interface, initialised, its player connected and streaming.
 TesselSDK::LinkLogic* StreamingObject(const char* version, TesselSDK::PlatformInterface platform) {
