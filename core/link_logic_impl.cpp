@@ -23,8 +23,9 @@ LinkLogic* LinkLogic::Create(const char* sdkVersion, int geType, PlatformInterfa
 
 void LinkLogic::Destroy(LinkLogic* logic) { delete logic; }
 
-LinkLogicImpl::LinkLogicImpl(const char* version, int type, PlatformInterface host)
-    : sdkVersion(version ? version : ""), platform(std::move(host)), geType(type) {
+LinkLogicImpl::LinkLogicImpl(const char* version, int type, PlatformInterface host,
+                             std::chrono::milliseconds drainLimit)
+    : sdkVersion(version ? version : ""), platform(std::move(host)), geType(type), telemetryDrainLimit(drainLimit) {
     Logger::Instance().Init();
     streamerId = GetEnvVar("member_no") + "-" + std::to_string(geType) + "-" + std::to_string(NowEpochMs());
     collector.SetHostCallbacks(BuildProviderTable(), sdkVersion, geType);

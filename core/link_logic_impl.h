@@ -22,14 +22,15 @@ namespace TesselSDK {
 
 // Most events the telemetry queue holds; a new event beyond it pushes out the oldest.
 constexpr std::size_t kTelemetryQueueLimit = 1000;
-// The outer bound of a stopping telemetry worker's sending of what is queued.
-// A service that answers sends every queued event well within it (a queue
-// of hundreds of events); a failed post ends the sending earlier.
+// The outer bound of a stopping telemetry worker's sending of what is queued
+// (the post in flight included); a post that gets no answer at all ends the
+// sending earlier.
 constexpr std::chrono::milliseconds kTelemetryDrainLimit{30000};
 
 class LinkLogicImpl final : public LinkLogic {
 public:
-    LinkLogicImpl(const char* sdkVersion, int geType, PlatformInterface platform);
+    LinkLogicImpl(const char* sdkVersion, int geType, PlatformInterface platform,
+                  std::chrono::milliseconds telemetryDrainLimit = kTelemetryDrainLimit);
     ~LinkLogicImpl() override;
 
     void Initialize(std::function<void(bool ok)> onInitialized) override;
@@ -86,7 +87,7 @@ private:
     void StopTelemetryWorker();
     // The worker's round: posts what is queued, oldest first.
     bool SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last);
-    // False when the post failed (no answer, or another status than 200).
+    // False when the post got no answer at all (status 0).
     bool SendTelemetryEvent(const TelemetryEvent& event);
 
     std::string streamerId;
@@ -94,6 +95,7 @@ private:
     PlatformInterface platform;
     CdnConfig config;
     int geType = 0;
+    std::chrono::milliseconds telemetryDrainLimit;
     SQM collector;
     // Guarded by the worker's lock; the worker counts the drops of the
     // burst in progress, which lasts until it has caught up with the queue.

@@ -1,4 +1,5 @@
 // Mobile notification, endpoint getters, collector forwards and shutdown.
+#include <mutex>
 #include <utility>
 
 #include "core/link_logic_impl.h"
@@ -8,6 +9,7 @@
 #include "platform/account.h"
 #include "platform/sentry_glue.h"
 #include "util/log_body.h"
+#include "util/process_exit.h"
 #include "util/guarded.h"
 
 namespace TesselSDK {
@@ -81,8 +83,14 @@ void LinkLogicImpl::Shutdown() {
     Guarded([&] {
         // A Shutdown on another thread waits for this one to end (its drain
         // and its last lines come before the logger stops); one nested in a
-        // host callback on this thread goes on.
-        std::lock_guard<std::recursive_mutex> shuttingDown(shutdownMutex);
+        // host callback on this thread goes on. At process exit the other may
+        // have been ended holding it: then there is no one to wait for.
+        std::unique_lock<std::recursive_mutex> shuttingDown(shutdownMutex, std::defer_lock);
+        if (!ProcessExitMayHaveEndedOurThreads()) {
+            shuttingDown.lock();
+        } else if (!shuttingDown.try_lock()) {
+            return;
+        }
         LogMessage(kLogInfo, "[TesselSDK::Shutdown] Shutting down...");
         StopTelemetryWorker();
         if (config.sentryEnable) {

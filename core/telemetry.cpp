@@ -26,6 +26,13 @@ constexpr int kReceiveTimeoutMs = 1500;
 
 std::string TextOrEmpty(const char* text) { return text != nullptr ? std::string(text) : std::string(); }
 
+void LogDroppedAtStop(const char* reason, std::size_t dropped) {
+    LogMessage(kLogWarn, std::string("[TesselSDK::SendTallo] ") + reason + ", dropped " + std::to_string(dropped) +
+                             " queued events");
+}
+
+constexpr const char* kTimeLimitReached = "Telemetry shutdown time limit reached";
+
 void OnTelemetryResponse(int status, const std::string& body) {
     if (status == 200) {
         LogMessage(kLogDebug, "[TesselSDK::SendTallo] Telemetry sent successfully, Response: " + BodyForLog(body));
@@ -77,34 +84,47 @@ void LinkLogicImpl::StartTelemetryWorker() {
     KeepModuleLoaded();
     WorkerThread::Options options;
     options.name = "TesselSDK telemetry";
-    options.drainLimit = kTelemetryDrainLimit;  // the post in flight included
+    options.drainLimit = telemetryDrainLimit;  // the post in flight included
     telemetryWorker.Start(options, [this](std::unique_lock<std::mutex>& lock, bool last) {
         return SendQueuedTelemetry(lock, last);
     });
 }
 
-void LinkLogicImpl::StopTelemetryWorker() { telemetryWorker.Stop(); }
+void LinkLogicImpl::StopTelemetryWorker() {
+    if (telemetryWorker.Stop()) return;
+    // Process exit ended the worker before its last round: no time is left
+    // for what it had queued. The lock is free unless the worker was ended
+    // holding it, and then the queue is left alone.
+    std::size_t abandoned = 0;
+    {
+        const std::unique_lock<std::mutex> lock(telemetryWorker.Mutex(), std::try_to_lock);
+        if (!lock.owns_lock()) return;
+        abandoned = telemetryQueue.Size();
+        telemetryQueue.Clear();
+    }
+    if (abandoned > 0) LogDroppedAtStop(kTimeLimitReached, abandoned);
+}
 
 bool LinkLogicImpl::SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool last) {
-    bool failed = false;  // the last post found the service failing
+    bool unanswered = false;  // the last post got no answer at all
     while (!telemetryQueue.Empty()) {
         // Once a stop has begun (it may begin while a post is in flight), the
-        // queue is sent while the service answers: a failed post ends the
-        // drain, and so does the drain deadline, at which the worker's Stop
-        // cancels the post in flight. The rest is dropped.
+        // queue is sent while the service answers, whatever its status: a
+        // post without an answer (refused, reset, timed out, cancelled) ends
+        // the drain, and so does the drain deadline, at which the worker's
+        // Stop cancels the post in flight. The rest is dropped.
         if (last || !telemetryWorker.RunningLocked()) {
             const char* reason = nullptr;
             if (std::chrono::steady_clock::now() >= telemetryWorker.DrainDeadlineLocked()) {
-                reason = "Telemetry shutdown time limit reached";
-            } else if (failed) {
+                reason = kTimeLimitReached;
+            } else if (unanswered) {
                 reason = "Telemetry service failed during shutdown";
             }
             if (reason != nullptr) {
                 const std::size_t abandoned = telemetryQueue.Size();
                 telemetryQueue.Clear();
                 lock.unlock();
-                LogMessage(kLogWarn, std::string("[TesselSDK::SendTallo] ") + reason + ", dropped " +
-                                         std::to_string(abandoned) + " queued events");
+                LogDroppedAtStop(reason, abandoned);
                 lock.lock();
                 return false;
             }
@@ -113,7 +133,7 @@ bool LinkLogicImpl::SendQueuedTelemetry(std::unique_lock<std::mutex>& lock, bool
         // A drop burst lasts until the worker has caught up with the queue.
         if (telemetryQueue.Empty()) telemetryWorker.TakeDroppedLocked();
         lock.unlock();
-        failed = !SendTelemetryEvent(event);
+        unanswered = !SendTelemetryEvent(event);
         lock.lock();
     }
     return true;
@@ -166,7 +186,7 @@ bool LinkLogicImpl::SendTelemetryEvent(const TelemetryEvent& event) {
         // The event is lost; the worker goes on with the next one.
         LogMessage(kLogError, "[TesselSDK::SendTallo] Exception occurred while sending telemetry");
     }
-    return status == 200;
+    return status != 0;
 }
 
 }  // namespace TesselSDK

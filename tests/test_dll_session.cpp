@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,6 +18,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 #if defined(__linux__)
 #include <malloc.h>
 #endif
@@ -166,6 +170,50 @@ TEST(HostSession, LinesLoggedJustBeforeTheProcessEndsAreInTheFile) {
         EXPECT_NE(std::string::npos, lines[1].find("] [ERROR] last line before " + how)) << lines[1];
     }
 }
+
+#if defined(_WIN32)
+// Run by the next test as a child process: loads a plug-in DLL (tests/plugin)
+// that makes its own object and queues five telemetry events, and returns
+// from main once the first post is out; the plug-in ends its object from its
+// DLL_PROCESS_DETACH, after the system has ended every other thread.
+TEST(HostSession, DISABLED_ChildLoadsPluginThenEnds) {
+    const HMODULE plugin = LoadLibraryA("tesselsdk_exit_plugin.dll");
+    const FARPROC symbol = plugin != nullptr ? GetProcAddress(plugin, "PluginStart") : nullptr;
+    ASSERT_NE(nullptr, symbol);
+    void (*start)(int events, int shutdownFirst) = nullptr;
+    std::memcpy(&start, &symbol, sizeof(start));
+    const char* how = std::getenv("TESSELSDK_TEST_CHILD_END");
+    start(5, how != nullptr && std::string(how) == "shutdown" ? 1 : 0);
+    WaitForRequests("/telemetry/std_halyx", 1);
+}
+
+TEST(HostSession, PluginEndingItsObjectAtProcessExitDoesNotHoldTheExit) {
+    namespace fs = std::filesystem;
+    for (const std::string how : {"destroy", "shutdown"}) {
+        // Each post takes a second; the process ends while the first is in flight.
+        testsupport::ResetServer();
+        testsupport::AddRoute({{"path", "/telemetry/std_halyx"}, {"status", 200}, {"delay_ms", 1000}});
+        const std::string report = (fs::current_path() / ("plugin-" + how + ".txt")).string();
+        fs::remove(report);
+        ScopedEnv env("ENV", "PLUGIN"), game("game_id", how), gate("streaming_yn"),
+            end("TESSELSDK_TEST_CHILD_END", how), reportTo("TESSELSDK_TEST_PLUGIN_REPORT", report);
+        const fs::path folder = fs::path(testsupport::DataFolder()) / "VIVIDOVURUZ3PLUGIN" / "logs" / how;
+        fs::remove_all(folder);
+        ASSERT_EQ(0, testsupport::RunThisProgram({"--gtest_also_run_disabled_tests",
+                                                  "--gtest_filter=HostSession.DISABLED_ChildLoadsPluginThenEnds"}));
+        const std::string ms = testsupport::ReadFile(report);
+        ASSERT_FALSE(ms.empty()) << how;
+        EXPECT_LT(std::stoll(ms), 500) << how;
+        // The four events still queued are dropped with the WARN line.
+        size_t dropped = 0;
+        for (const auto& file : fs::directory_iterator(folder))
+            for (const std::string& line : testsupport::ReadLines(file.path().string()))
+                dropped += line.find("[WARN] [TesselSDK::SendTallo] Telemetry shutdown time limit reached, "
+                                     "dropped 4 queued events") != std::string::npos;
+        EXPECT_EQ(1u, dropped) << how;
+    }
+}
+#endif
 
 // A new object through the class interface, initialised, its player connected and streaming.
 TesselSDK::LinkLogic* StreamingObject(const char* version, TesselSDK::PlatformInterface platform) {

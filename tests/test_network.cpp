@@ -483,6 +483,22 @@ TEST_F(Telemetry, ServiceFailuresAndHugeAnswersAreLoggedCutAndTheWorkerGoesOn) {
     EXPECT_EQ(1u, log.Count("Response: " + std::string(4096, 'x') + "... [5242880 bytes in all]"));
 }
 
+TEST_F(Telemetry, ShutdownSendsTheWholeQueueWhateverStatusTheServiceAnswers) {
+    for (const int status : {503, 400}) {
+        ResetServer();
+        // The failing answer comes once Shutdown has begun; 200s follow (the newest route answers first).
+        AddRoute({{"path", kTelemetryPath}, {"status", 200}});
+        AddRoute({{"path", kTelemetryPath}, {"status", status}, {"delay_ms", 300}, {"times", 1}});
+        auto logic = MakeLogic();
+        LogWindow log;
+        for (int i = 0; i < 5; ++i) logic->SendTallo("e", std::to_string(i).c_str(), "", "");
+        logic->Shutdown();
+        EXPECT_EQ(5u, Requests(kTelemetryPath).size()) << status;
+        EXPECT_EQ(1u, log.Count("Telemetry failed with HTTP code: " + std::to_string(status))) << status;
+        EXPECT_EQ(0u, log.Count("dropped")) << status;
+    }
+}
+
 TEST_F(Telemetry, ConcurrentSendersDuringConcurrentShutdowns) {
     auto logic = MakeLogic();
     std::vector<std::thread> threads;
@@ -560,6 +576,22 @@ TEST_F(SlowTelemetry, ShutdownDrainIsBoundedWhileTheServiceHangs) {
     EXPECT_LT(Clock::now() - start, Ms(500 + 500 + 1500 + 1500));
     EXPECT_EQ(1u, Requests(kTelemetryPath).size());
     EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry service failed during shutdown, dropped 9 queued"));
+}
+
+TEST_F(SlowTelemetry, ShutdownDrainEndsAtItsTimeLimitCancellingThePostInFlight) {
+    // Answers in 0.6 s: the first goes, the second is in flight at the limit.
+    AddRoute({{"path", kTelemetryPath}, {"status", 200}, {"delay_ms", 600}});
+    LogicPtr logic(new LinkLogicImpl("9.8.7", 3, {}, Ms(1000)));
+    LogWindow log;
+    for (int i = 0; i < 10; ++i) logic->SendTallo("e", std::to_string(i).c_str(), "", "");
+    const auto start = Clock::now();
+    logic->Shutdown();
+    const auto took = Clock::now() - start;
+    EXPECT_TRUE(took >= Ms(950) && took < Ms(1400)) << std::chrono::duration_cast<Ms>(took).count();
+    EXPECT_EQ(2u, Requests(kTelemetryPath).size());
+    EXPECT_EQ(1u, log.Count("[DEBUG] [TesselSDK::SendTallo] Telemetry sent successfully"));
+    EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry failed with HTTP code: 0"));
+    EXPECT_EQ(1u, log.Count("[WARN] [TesselSDK::SendTallo] Telemetry shutdown time limit reached, dropped 8 queued"));
 }
 
 TEST_F(SlowTelemetry, ShutdownStaysBoundedWhenTheServiceStallsMidHeaders) {

@@ -3,29 +3,17 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <cstring>
+
+#include "util/system_function_win.h"
 
 namespace TesselSDK {
-namespace {
-
-using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
-
-// Looked up at run time: Windows before 10 (1607) and Wine may lack it.
-SetThreadDescriptionFn ResolveSetThreadDescription() {
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    if (kernel == nullptr) return nullptr;
-    const FARPROC proc = GetProcAddress(kernel, "SetThreadDescription");
-    SetThreadDescriptionFn fn = nullptr;
-    static_assert(sizeof(fn) == sizeof(proc), "function pointers of one size");
-    std::memcpy(&fn, &proc, sizeof(fn));
-    return fn;
-}
-
-}  // namespace
 
 void SetCurrentThreadName(const char* name) {
     if (name == nullptr) return;
-    static const SetThreadDescriptionFn setDescription = ResolveSetThreadDescription();
+    // Looked up at run time: Windows before 10 (1607) and Wine may lack it.
+    using SetThreadDescriptionFn = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    static const auto setDescription =
+        SystemFunction<SetThreadDescriptionFn>(L"kernel32.dll", "SetThreadDescription");
     if (setDescription == nullptr) return;
     // Our names are short ASCII.
     wchar_t wide[64] = {};

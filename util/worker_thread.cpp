@@ -1,5 +1,6 @@
 #include "util/worker_thread.h"
 
+#include "util/process_exit.h"
 #include "util/thread_name.h"
 
 namespace TesselSDK {
@@ -79,8 +80,9 @@ void WorkerThread::RequestStop() {
     }
 }
 
-void WorkerThread::Stop() {
+bool WorkerThread::Stop() {
     try {
+        if (ProcessExitMayHaveEndedOurThreads()) return LetGoAtExit();
         RequestStop();
         std::thread thread;
         std::shared_ptr<CancelToken> cancel;
@@ -89,10 +91,10 @@ void WorkerThread::Stop() {
             thread = std::move(thread_);
             cancel = cancel_;
         }
-        if (!thread.joinable()) return;
+        if (!thread.joinable()) return true;
         if (thread.get_id() == std::this_thread::get_id()) {
             thread.detach();
-            return;
+            return true;
         }
         bool done = false;
         {
@@ -103,6 +105,16 @@ void WorkerThread::Stop() {
         thread.join();
     } catch (...) {
     }
+    return true;
+}
+
+bool WorkerThread::LetGoAtExit() {
+    // Nothing more is queued. No lock: the thread may have been ended
+    // holding it, and no other thread runs any more to race with.
+    running_.store(false);
+    if (!thread_.joinable()) return true;
+    thread_.detach();
+    return false;
 }
 
 bool WorkerThread::Finished() const {

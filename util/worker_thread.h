@@ -91,8 +91,11 @@ public:
     void RequestStop();
     // RequestStop, then waits for the thread up to the drain limit, cancels
     // what is still in flight and joins. Of concurrent callers only one
-    // waits; on the thread itself it detaches. Never throws.
-    void Stop();
+    // waits; on the thread itself it detaches. Where process exit may have
+    // ended the thread (util/process_exit.h) it neither wakes, cancels nor
+    // waits: the thread is let go, and false says its last round never ran
+    // (what the owner queued is still there). Never throws.
+    bool Stop();
 
     // Guards the owner's queue and everything below marked "Locked".
     std::mutex& Mutex() { return mutex_; }
@@ -113,6 +116,7 @@ public:
 
 private:
     void Run(const Options& options, const Round& round);
+    bool LetGoAtExit();
 
     // What a queueing call touches comes first.
     std::atomic<bool> running_{false};
