@@ -1,5 +1,6 @@
 #include "log/logger.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -8,13 +9,17 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <utility>
 
 #include "log/env.h"
+#include "log/log_file.h"
 #include "log/log_paths.h"
 #include "tesselsdk/tesselsdk.h"
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
+#include "util/process_id.h"
 #include "util/worker_thread.h"
 
 namespace TesselSDK {
@@ -30,14 +35,12 @@ constexpr std::size_t kWakeBytes = 256 * 1024;
 // How long a caller facing a full queue waits for the writer to take it
 // before its line is dropped (and the writer counts as not keeping up).
 const auto kMaxCallerWait = std::chrono::milliseconds(500);
-// How long the exit path waits for the writer to finish the lines it has
-// taken, so that the ones still queued follow them in the file.
+// How long the exit path waits, in all, for the writer's lock and for the
+// append the writer is making, so that what follows comes after it.
 const auto kMaxExitWait = std::chrono::seconds(2);
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+// The same where the platform ends the other threads before the exit path
+// runs: the time a thread being ended may still take to stop.
+const auto kExitSettle = std::chrono::milliseconds(20);
 
 static_assert(kLogInfo == TESSELSDK_LOG_INFO && kLogWarn == TESSELSDK_LOG_WARN && kLogError == TESSELSDK_LOG_ERROR &&
                   kLogDebug == TESSELSDK_LOG_DEBUG,
@@ -53,12 +56,10 @@ const char* LevelName(int level) {
     }
 }
 
-void WriteLine(std::FILE* file, const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fputc('\n', file);
-}
+// The line the file gets for `count` lines that were dropped.
+std::string DroppedNotice(std::size_t count) { return std::to_string(count) + " log lines dropped"; }
 
-// Formatted lines are handed to the file in pieces of about this size.
+// Formatted lines are appended to the file in pieces of about this size.
 constexpr std::size_t kWriteChunk = 64 * 1024;
 
 // Clock counts handed out so far; each start gets a larger one than the one
@@ -182,7 +183,9 @@ public:
         }
         ++lines_;
     }
-    // Calls `each(header, message)` for every line, oldest first.
+    std::size_t Lines() const { return lines_; }
+    // Calls `each(header, message)` for every line, oldest first, while it
+    // returns true.
     template <typename Each>
     void ForEach(Each each) const {
         std::size_t at = 0;
@@ -190,7 +193,7 @@ public:
             Header header;
             std::memcpy(&header, bytes_.data() + at, sizeof(header));
             at += sizeof(header);
-            each(header, std::string_view(bytes_.data() + at, header.length));
+            if (!each(header, std::string_view(bytes_.data() + at, header.length))) return;
             at += header.length;
         }
     }
@@ -220,7 +223,6 @@ struct alignas(64) Logger::State {
     bool wakeSent = false;      // the queue passed its wake mark since the writer took it
     bool fileUnusable = false;  // the writer's last open of the file failed
     bool writerBehind = false;  // a caller gave up waiting for the writer to take a full queue
-    bool writing = false;       // the writer is writing lines it took from the queue
     // Its lock guards the above; it counts the lines refused since it last
     // took the queue.
     WorkerThread writer;
@@ -228,6 +230,22 @@ struct alignas(64) Logger::State {
     // writer's lines in flight.
     std::condition_variable room;
     std::string file;  // the file of the current (or last) start, under the writer's lock
+
+    // Set while a thread changes the queue or the writer's batch under the
+    // lock (never while it waits): where the platform may have ended a thread
+    // holding the lock, the exit path trusts what it finds only when clear.
+    std::atomic<bool> changing{false};
+    struct Changing {
+        explicit Changing(State& s) : s_(s) { s_.changing.store(true, std::memory_order_relaxed); }
+        ~Changing() { s_.changing.store(false, std::memory_order_release); }
+        Changing(const Changing&) = delete;
+        Changing& operator=(const Changing&) = delete;
+        State& s_;
+    };
+
+    // The process that started the logger: the exit path acts only there (a
+    // forked child inherits the queue, and the lock as it was at the fork).
+    std::atomic<long long> startedBy{0};
 
     // Serialises Init and Stop. Never taken by Log or the writer, and never
     // taken while the writer's lock is held.
@@ -255,16 +273,35 @@ struct alignas(64) Logger::State {
         return false;
     }
 
-    // The writer's buffers, kept from round to round.
+    // The writer's buffers, kept from round to round. The writer changes
+    // `batch` only under its lock, and `chunk` only while `inFlight.appending`
+    // is 0: the exit path reads both under the lock.
     struct Buffers {
         LineFormatter formatter;
-        Pending batch;
-        std::string chunk;
-    };
-    bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path, Buffers& buffers);
-    // Writes the lines of `buffers.batch`, then the count of lines dropped
-    // (when any), to `out`, and empties the batch.
-    static void WriteBatch(std::FILE* out, Buffers& buffers, std::size_t dropped, const LineSink* lineSink);
+        Pending batch;      // the lines the writer took from the queue
+        std::string chunk;  // the next lines of the batch, formatted
+    } buffers;
+
+    // How far the writer has got with its batch; under the writer's lock. The
+    // exit path writes the rest from there: each line once, in order, whole.
+    struct InFlight {
+        bool writing = false;       // the writer is writing `buffers.batch`
+        std::size_t dropped = 0;    // lines dropped before the batch, said after its lines
+        std::size_t written = 0;    // lines of the batch (the dropped line counted last) in the file
+        std::size_t appending = 0;  // lines of `buffers.chunk` the writer is appending now
+        long long appendFrom = -1;  // the file's size before that append
+        bool taken = false;         // the exit path writes the rest: the writer appends no more
+    } inFlight;
+
+    bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path);
+    // Appends the lines of `buffers.batch`, then the count of lines dropped
+    // (when any), to `out`, a chunk at a time, until the exit path takes the rest.
+    void WriteBatch(LogFile& out, const LineSink* lineSink);
+    // For the exit path, under the lock or where no other thread is left: the
+    // text of the lines the writer has not appended (the rest of a chunk its
+    // append was cut in, the rest of its batch), then of the queue, which it
+    // empties; the writer appends no more of its batch.
+    std::string TakeUnwritten(long long fileSize);
 };
 
 Logger::Logger() : state_(new State()) {}
@@ -294,29 +331,82 @@ struct Logger::ExitHook {
 void Logger::WriteQueuedAtExit() {
     State& s = *state_;
     try {
-        std::unique_lock<std::mutex> lock(s.writer.Mutex(), std::defer_lock);
-        const auto nothingLeft = [&s] { return s.queue.Empty() && s.writer.DroppedLocked() == 0; };
-        if (OtherThreadsMayBeGoneAtExit()) {
-            // The writer may have ended anywhere: its lines in flight are lost
-            // with it, and a lock it held stays held.
-            if (!lock.try_lock()) return;
-        } else {
-            lock.lock();
-            // The lines the writer took come first in the file.
-            if (!nothingLeft()) s.room.wait_for(lock, kMaxExitWait, [&s] { return !s.writing; });
-        }
+        // In a forked child the queue and the lock are copies: none of its business.
+        if (s.startedBy.load() != CurrentProcessId()) return;
+        const bool othersMayBeGone = OtherThreadsMayBeGoneAtExit();
+        const auto deadline = std::chrono::steady_clock::now() + (othersMayBeGone ? kExitSettle : kMaxExitWait);
+        const auto waiting = [&deadline] {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            return std::chrono::steady_clock::now() < deadline;
+        };
+        // A thread that holds the lock lets it go within moments, unless the
+        // platform ended it meanwhile.
+        std::unique_lock<std::mutex> lock(s.writer.Mutex(), std::try_to_lock);
+        while (!lock.owns_lock() && waiting()) lock.try_lock();
+        // Other threads are gone, one of them with the lock: what it guards is
+        // whole unless that thread was changing it.
+        if (!lock.owns_lock() && (!othersMayBeGone || s.changing.load(std::memory_order_acquire))) return;
+        const auto nothingLeft = [&s] {
+            return !s.inFlight.writing && s.queue.Empty() && s.writer.DroppedLocked() == 0;
+        };
         if (nothingLeft()) return;
-        // Under the lock throughout: neither the writer nor a caller can come
-        // between these lines and the next ones.
-        LogFile out{OpenLogFileForAppend(s.file)};
-        if (!out) return;
-        State::Buffers buffers;
-        buffers.batch.Swap(s.queue);
-        // No line sink: what a test's sink refers to may be gone by now.
-        State::WriteBatch(out.get(), buffers, s.writer.TakeDroppedLocked(), nullptr);
+        if (s.inFlight.writing) s.inFlight.taken = true;
+        // A running writer finishes the append it is making.
+        if (lock.owns_lock() && !othersMayBeGone)
+            s.room.wait_until(lock, deadline, [&s] { return s.inFlight.appending == 0; });
+        if (nothingLeft()) return;
+        // Neither the writer nor a caller can come between these lines and
+        // the next ones.
+        LogFile out(s.file);
+        if (!out.IsOpen()) return;
+        if (s.inFlight.appending > 0) {
+            // Where the system ended the writer in its append, that may still
+            // be landing: the file's size tells how much of it did.
+            const long long end = s.inFlight.appendFrom + static_cast<long long>(s.buffers.chunk.size());
+            while (out.Size() < end && waiting()) {
+            }
+        }
+        out.Append(s.TakeUnwritten(out.Size()));
     } catch (...) {
         // Nothing may leave an exit hook.
     }
+}
+
+std::string Logger::State::TakeUnwritten(long long fileSize) {
+    std::string text;
+    LineFormatter formatter;
+    const auto add = [&](long long epochMs, int level, std::string_view message) {
+        formatter.Line(text, epochMs, level, message);
+        text.append(kLogLineEnd.data(), kLogLineEnd.size());
+    };
+    if (inFlight.appending > 0) {
+        const std::string& chunk = buffers.chunk;
+        const long long reached = inFlight.appendFrom >= 0 && fileSize >= inFlight.appendFrom
+                                      ? fileSize - inFlight.appendFrom
+                                      : 0;
+        text.append(chunk, static_cast<std::size_t>(std::min<long long>(reached, static_cast<long long>(chunk.size()))),
+                    std::string::npos);
+        inFlight.written += std::exchange(inFlight.appending, 0);
+    }
+    if (inFlight.writing) {
+        std::size_t index = 0;
+        buffers.batch.ForEach([&](const Pending::Header& header, std::string_view message) {
+            if (index++ >= inFlight.written) add(header.epochMs, header.level, message);
+            return true;
+        });
+        if (inFlight.dropped > 0 && inFlight.written <= buffers.batch.Lines())
+            add(NowEpochMs(), kLogWarn, DroppedNotice(inFlight.dropped));
+        inFlight.written = buffers.batch.Lines() + 1;
+        inFlight.taken = true;
+    }
+    queue.ForEach([&](const Pending::Header& header, std::string_view message) {
+        add(header.epochMs, header.level, message);
+        return true;
+    });
+    queue.Clear();
+    if (const std::size_t dropped = writer.TakeDroppedLocked())
+        add(NowEpochMs(), kLogWarn, DroppedNotice(dropped));
+    return text;
 }
 
 void Logger::Init() {
@@ -328,27 +418,28 @@ void Logger::Init() {
 
         const std::string path = BuildLogFilePath();
         bool opened = false;
-        if (LogFile file{OpenLogFileForAppend(path)}) {
-            WriteLine(file.get(), kBanner);
-            opened = true;
+        {
+            LogFile file(path);
+            opened = file.IsOpen() && file.Append(std::string(kBanner).append(kLogLineEnd.data(), kLogLineEnd.size()));
         }
 
         // The writer may outlive the host's use of the library.
         KeepModuleLoaded();
         {
             std::lock_guard<std::mutex> lock(s.writer.Mutex());
+            const State::Changing mark(s);
             s.queue.Clear();
             s.wakeSent = false;
             s.fileUnusable = !opened;
             s.writerBehind = false;
             s.file = path;
         }
+        s.startedBy = CurrentProcessId();
         WorkerThread::Options options;
         options.name = "TesselSDK log";
         options.period = kWriterPeriod;
-        s.writer.Start(options, [&s, path, buffers = State::Buffers()](std::unique_lock<std::mutex>& lock,
-                                                                       bool last) mutable {
-            return s.WriteRound(lock, last, path, buffers);
+        s.writer.Start(options, [&s, path](std::unique_lock<std::mutex>& lock, bool last) {
+            return s.WriteRound(lock, last, path);
         });
     } catch (...) {
         // Logging is best effort; nothing may reach the caller.
@@ -377,6 +468,7 @@ void Logger::Log(int level, std::string_view message) {
                 if (s.writer.RunningLocked()) s.writer.CountDroppedLocked();
                 return;
             }
+            const State::Changing mark(s);
             s.queue.Append(epochMs, level, message);
             // The writer wakes on its own period; a filling queue wakes it
             // once, early (not while the file cannot be opened: that is
@@ -401,8 +493,7 @@ std::string Logger::CurrentLogFilePath() const {
     return state_->file;
 }
 
-bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path,
-                               Buffers& buffers) {
+bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path) {
     // Once stopped, no line can be queued any more: this round writes what is
     // left, with one more try to open the file.
     if (last) room.notify_all();
@@ -410,25 +501,29 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     // Open first, take the lines after: a file that cannot be opened loses no
     // line; they wait (capped) for the next try.
     lock.unlock();
-    LogFile out{OpenLogFileForAppend(path)};
+    LogFile out(path);
     lock.lock();
-    if (!out) {
-        if (last) {
-            // The final drain cannot write them: they are lost.
-            queue.Clear();
-            writer.TakeDroppedLocked();
-        } else {
-            fileUnusable = true;
-            room.notify_all();
+    {
+        const Changing mark(*this);
+        if (!out.IsOpen()) {
+            if (last) {
+                // The final drain cannot write them: they are lost.
+                queue.Clear();
+                writer.TakeDroppedLocked();
+            } else {
+                fileUnusable = true;
+                room.notify_all();
+            }
+            return true;
         }
-        return true;
+        buffers.batch.Swap(queue);
+        inFlight = InFlight();
+        inFlight.writing = true;
+        inFlight.dropped = writer.TakeDroppedLocked();
+        wakeSent = false;
+        fileUnusable = false;
+        writerBehind = false;
     }
-    buffers.batch.Swap(queue);
-    const std::size_t dropped = writer.TakeDroppedLocked();
-    wakeSent = false;
-    fileUnusable = false;
-    writerBehind = false;
-    writing = true;
     lock.unlock();
     room.notify_all();
     std::shared_ptr<const LineSink> lineSink;
@@ -436,32 +531,58 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
         std::lock_guard<std::mutex> sinkLock(sinkMutex);
         lineSink = sink;
     }
-    WriteBatch(out.get(), buffers, dropped, lineSink.get());
-    out.reset();
+    WriteBatch(out, lineSink.get());
     lock.lock();
-    writing = false;
+    {
+        const Changing mark(*this);
+        inFlight = InFlight();
+        buffers.batch.Clear();
+    }
     room.notify_all();
     return true;
 }
 
-void Logger::State::WriteBatch(std::FILE* out, Buffers& buffers, std::size_t dropped, const LineSink* lineSink) {
+void Logger::State::WriteBatch(LogFile& out, const LineSink* lineSink) {
     std::string& chunk = buffers.chunk;
+    std::size_t lines = 0;  // in `chunk`
+    // Appends the chunk in one write, unless the exit path took the rest.
+    const auto append = [&] {
+        const long long from = out.Size();
+        {
+            std::lock_guard<std::mutex> lock(writer.Mutex());
+            if (inFlight.taken) return false;
+            const Changing mark(*this);
+            inFlight.appending = lines;
+            inFlight.appendFrom = from;
+        }
+        out.Append(chunk);
+        {
+            std::lock_guard<std::mutex> lock(writer.Mutex());
+            const Changing mark(*this);
+            inFlight.appending = 0;
+            inFlight.written += lines;
+        }
+        room.notify_all();
+        chunk.clear();
+        lines = 0;
+        return true;
+    };
     const auto put = [&](long long epochMs, int level, std::string_view message) {
         const std::size_t start = chunk.size();
         buffers.formatter.Line(chunk, epochMs, level, message);
         if (lineSink) (*lineSink)(std::string_view(chunk).substr(start));
-        chunk.push_back('\n');
-        if (chunk.size() < kWriteChunk) return;
-        std::fwrite(chunk.data(), 1, chunk.size(), out);
-        chunk.clear();
+        chunk.append(kLogLineEnd.data(), kLogLineEnd.size());
+        ++lines;
+        return chunk.size() < kWriteChunk || append();
     };
-    buffers.batch.ForEach(
-        [&](const Pending::Header& header, std::string_view message) { put(header.epochMs, header.level, message); });
-    if (dropped > 0) put(NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
-    std::fwrite(chunk.data(), 1, chunk.size(), out);
+    bool going = true;
+    buffers.batch.ForEach([&](const Pending::Header& header, std::string_view message) {
+        return going = put(header.epochMs, header.level, message);
+    });
+    if (going && inFlight.dropped > 0) going = put(NowEpochMs(), kLogWarn, DroppedNotice(inFlight.dropped));
+    if (going && lines > 0) append();
     chunk.clear();
     if (chunk.capacity() > 2 * kWriteChunk) std::string().swap(chunk);  // after a huge line
-    buffers.batch.Clear();
 }
 
 void Logger::SetLineSink(LineSink sink) {
