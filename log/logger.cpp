@@ -533,6 +533,9 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     }
     WriteBatch(out, lineSink.get());
     lock.lock();
+    // The process is exiting and its exit path writes the rest of the batch
+    // (maybe once this thread has let the lock go): the writer is done.
+    if (inFlight.taken) return false;
     {
         const Changing mark(*this);
         inFlight = InFlight();
