@@ -497,7 +497,9 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     // Once stopped, no line can be queued any more: this round writes what is
     // left, with one more try to open the file.
     if (last) room.notify_all();
-    if (queue.Empty() && writer.DroppedLocked() == 0) return true;
+    // Once the exit path took the rest of a batch, the process is exiting:
+    // the writer writes nothing more.
+    if (inFlight.taken || (queue.Empty() && writer.DroppedLocked() == 0)) return true;
     // Open first, take the lines after: a file that cannot be opened loses no
     // line; they wait (capped) for the next try.
     lock.unlock();
@@ -533,9 +535,9 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     }
     WriteBatch(out, lineSink.get());
     lock.lock();
-    // The process is exiting and its exit path writes the rest of the batch
-    // (maybe once this thread has let the lock go): the writer is done.
-    if (inFlight.taken) return false;
+    // The exit path writes the rest of the batch (maybe once this thread has
+    // let the lock go): it stays as it is.
+    if (inFlight.taken) return true;
     {
         const Changing mark(*this);
         inFlight = InFlight();

@@ -230,31 +230,40 @@ TEST(Logger, AForkedChildThatExitsLeavesTheParentsLinesToTheParent) {
 // Children forked while another thread logs end at once: none waits for a
 // lock or a writer the fork did not bring along.
 TEST(SlowLogger, ChildrenForkedWhileAnotherThreadLogsEndPromptly) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the leak check at a child's exit waits for an allocator lock the fork left held";
+#endif
     Restart("g-forks");
     std::atomic<bool> done{false};
     std::thread logging([&done] {
         while (!done) LogMessage(0, "busy");
     });
-    int late = 0;
+    auto slowest = std::chrono::steady_clock::duration::zero();
     for (int i = 0; i < 20; ++i) {
         std::fflush(nullptr);
+        const auto start = std::chrono::steady_clock::now();
         const pid_t child = fork();
         if (child == 0) std::exit(0);
         int status = 0;
-        pid_t ended = 0;
-        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        while ((ended = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < until)
+        while (waitpid(child, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() - start > std::chrono::seconds(5)) {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                break;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        if (ended == 0) {
-            ++late;
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
         }
+        slowest = std::max(slowest, std::chrono::steady_clock::now() - start);
     }
     done = true;
     logging.join();
     Logger::Instance().Stop();
-    EXPECT_EQ(0, late);
+#if defined(__SANITIZE_THREAD__)
+    const auto bound = std::chrono::milliseconds(2500);  // its exit sleeps a second
+#else
+    const auto bound = std::chrono::milliseconds(1500);
+#endif
+    EXPECT_LT(slowest, bound) << std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count() << " ms";
 }
 #endif
 
