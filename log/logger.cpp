@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -226,8 +227,7 @@ struct alignas(64) Logger::State {
     // Its lock guards the above; it counts the lines refused since it last
     // took the queue.
     WorkerThread writer;
-    // Callers facing a full queue wait here, and the exit path for the
-    // writer's lines in flight.
+    // Callers facing a full queue wait here.
     std::condition_variable room;
     std::string file;  // the file of the current (or last) start, under the writer's lock
 
@@ -274,24 +274,41 @@ struct alignas(64) Logger::State {
     }
 
     // The writer's buffers, kept from round to round. The writer changes
-    // `batch` only under its lock, and `chunk` only while `inFlight.appending`
-    // is 0: the exit path reads both under the lock.
+    // `batch` only under its lock, and `chunk` only while it appends none of
+    // it: the exit path reads them.
     struct Buffers {
         LineFormatter formatter;
         Pending batch;      // the lines the writer took from the queue
         std::string chunk;  // the next lines of the batch, formatted
     } buffers;
 
-    // How far the writer has got with its batch; under the writer's lock. The
-    // exit path writes the rest from there: each line once, in order, whole.
+    // How far the writer has got with its batch. The exit path writes the
+    // rest from there: each line once, in order, whole.
     struct InFlight {
-        bool writing = false;       // the writer is writing `buffers.batch`
-        std::size_t dropped = 0;    // lines dropped before the batch, said after its lines
-        std::size_t written = 0;    // lines of the batch (the dropped line counted last) in the file
-        std::size_t appending = 0;  // lines of `buffers.chunk` the writer is appending now
-        long long appendFrom = -1;  // the file's size before that append
-        bool taken = false;         // the exit path writes the rest: the writer appends no more
+        // Under the lock:
+        bool writing = false;     // the writer is writing `buffers.batch`
+        std::size_t dropped = 0;  // lines dropped before the batch, said after its lines
+        // Kept by the writer without the lock (it appends at its own pace):
+        // the lines of the batch in the file (the dropped line counted last)
+        // and the lines of `buffers.chunk` it is appending now, in one word
+        // (Progress below), so that it never reads half changed.
+        std::atomic<std::uint64_t> progress{0};
+        std::atomic<long long> appendFrom{-1};  // the file's size before that append
+        std::atomic<bool> taken{false};         // the exit path writes the rest: the writer appends no more
+        void Reset() {
+            writing = false;
+            dropped = 0;
+            progress.store(0);
+            appendFrom.store(-1);
+            taken.store(false);
+        }
+        static std::uint64_t Progress(std::uint64_t written, std::uint64_t appending) {
+            return written << 32 | appending;
+        }
+        static std::size_t Written(std::uint64_t progress) { return static_cast<std::size_t>(progress >> 32); }
+        static std::size_t Appending(std::uint64_t progress) { return static_cast<std::size_t>(progress & 0xffffffffu); }
     } inFlight;
+    static_assert(Logger::kMaxQueuedLines < 0xffffffffu, "a batch's line count fits half the progress word");
 
     bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path);
     // Appends the lines of `buffers.batch`, then the count of lines dropped
@@ -350,19 +367,22 @@ void Logger::WriteQueuedAtExit() {
             return !s.inFlight.writing && s.queue.Empty() && s.writer.DroppedLocked() == 0;
         };
         if (nothingLeft()) return;
-        if (s.inFlight.writing) s.inFlight.taken = true;
-        // A running writer finishes the append it is making.
-        if (lock.owns_lock() && !othersMayBeGone)
-            s.room.wait_until(lock, deadline, [&s] { return s.inFlight.appending == 0; });
-        if (nothingLeft()) return;
+        if (s.inFlight.writing) s.inFlight.taken.store(true);
+        const auto appending = [&s] { return State::InFlight::Appending(s.inFlight.progress.load()) > 0; };
+        if (!othersMayBeGone) {
+            // A running writer finishes the append it is making.
+            while (appending() && waiting()) {
+            }
+            if (appending()) return;
+        }
         // Neither the writer nor a caller can come between these lines and
         // the next ones.
         LogFile out(s.file);
         if (!out.IsOpen()) return;
-        if (s.inFlight.appending > 0) {
+        if (appending()) {
             // Where the system ended the writer in its append, that may still
             // be landing: the file's size tells how much of it did.
-            const long long end = s.inFlight.appendFrom + static_cast<long long>(s.buffers.chunk.size());
+            const long long end = s.inFlight.appendFrom.load() + static_cast<long long>(s.buffers.chunk.size());
             while (out.Size() < end && waiting()) {
             }
         }
@@ -379,25 +399,27 @@ std::string Logger::State::TakeUnwritten(long long fileSize) {
         formatter.Line(text, epochMs, level, message);
         text.append(kLogLineEnd.data(), kLogLineEnd.size());
     };
-    if (inFlight.appending > 0) {
-        const std::string& chunk = buffers.chunk;
-        const long long reached = inFlight.appendFrom >= 0 && fileSize >= inFlight.appendFrom
-                                      ? fileSize - inFlight.appendFrom
-                                      : 0;
-        text.append(chunk, static_cast<std::size_t>(std::min<long long>(reached, static_cast<long long>(chunk.size()))),
-                    std::string::npos);
-        inFlight.written += std::exchange(inFlight.appending, 0);
-    }
     if (inFlight.writing) {
+        const std::uint64_t progress = inFlight.progress.load();
+        std::size_t written = InFlight::Written(progress);
+        if (const std::size_t appending = InFlight::Appending(progress)) {
+            const std::string& chunk = buffers.chunk;
+            const long long from = inFlight.appendFrom.load();
+            const long long reached = from >= 0 && fileSize >= from ? fileSize - from : 0;
+            text.append(chunk,
+                        static_cast<std::size_t>(std::min<long long>(reached, static_cast<long long>(chunk.size()))),
+                        std::string::npos);
+            written += appending;
+        }
         std::size_t index = 0;
         buffers.batch.ForEach([&](const Pending::Header& header, std::string_view message) {
-            if (index++ >= inFlight.written) add(header.epochMs, header.level, message);
+            if (index++ >= written) add(header.epochMs, header.level, message);
             return true;
         });
-        if (inFlight.dropped > 0 && inFlight.written <= buffers.batch.Lines())
+        if (inFlight.dropped > 0 && written <= buffers.batch.Lines())
             add(NowEpochMs(), kLogWarn, DroppedNotice(inFlight.dropped));
-        inFlight.written = buffers.batch.Lines() + 1;
-        inFlight.taken = true;
+        inFlight.progress.store(InFlight::Progress(buffers.batch.Lines() + 1, 0));
+        inFlight.taken.store(true);
     }
     queue.ForEach([&](const Pending::Header& header, std::string_view message) {
         add(header.epochMs, header.level, message);
@@ -519,7 +541,7 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
             return true;
         }
         buffers.batch.Swap(queue);
-        inFlight = InFlight();
+        inFlight.Reset();
         inFlight.writing = true;
         inFlight.dropped = writer.TakeDroppedLocked();
         wakeSent = false;
@@ -540,7 +562,7 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     if (inFlight.taken) return true;
     {
         const Changing mark(*this);
-        inFlight = InFlight();
+        inFlight.Reset();
         buffers.batch.Clear();
     }
     room.notify_all();
@@ -551,23 +573,18 @@ void Logger::State::WriteBatch(LogFile& out, const LineSink* lineSink) {
     std::string& chunk = buffers.chunk;
     std::size_t lines = 0;  // in `chunk`
     // Appends the chunk in one write, unless the exit path took the rest.
+    // The exit path sets `taken` before it reads `progress`, the writer sets
+    // `progress` before it reads `taken`: one of them sees the other.
     const auto append = [&] {
-        const long long from = out.Size();
-        {
-            std::lock_guard<std::mutex> lock(writer.Mutex());
-            if (inFlight.taken) return false;
-            const Changing mark(*this);
-            inFlight.appending = lines;
-            inFlight.appendFrom = from;
+        const std::uint64_t before = inFlight.progress.load(std::memory_order_relaxed);
+        inFlight.appendFrom.store(out.Size(), std::memory_order_relaxed);
+        inFlight.progress.store(before + lines);
+        if (inFlight.taken.load()) {
+            inFlight.progress.store(before);
+            return false;
         }
         out.Append(chunk);
-        {
-            std::lock_guard<std::mutex> lock(writer.Mutex());
-            const Changing mark(*this);
-            inFlight.appending = 0;
-            inFlight.written += lines;
-        }
-        room.notify_all();
+        inFlight.progress.store(before + InFlight::Progress(lines, 0));
         chunk.clear();
         lines = 0;
         return true;
