@@ -314,11 +314,12 @@ struct alignas(64) Logger::State {
     // Appends the lines of `buffers.batch`, then the count of lines dropped
     // (when any), to `out`, a chunk at a time, until the exit path takes the rest.
     void WriteBatch(LogFile& out, const LineSink* lineSink);
-    // For the exit path, under the lock or where no other thread is left: the
-    // text of the lines the writer has not appended (the rest of a chunk its
-    // append was cut in, the rest of its batch), then of the queue, which it
-    // empties; the writer appends no more of its batch.
-    std::string TakeUnwritten(long long fileSize);
+    // For the exit path, under the lock or where no other thread is left,
+    // with the writer's `progress` as last read once it could start no more
+    // appends: the text of the lines it has not appended (the rest of a chunk
+    // its append was cut in, the rest of its batch), then of the queue, which
+    // it empties.
+    std::string TakeUnwritten(std::uint64_t progress, long long fileSize);
 };
 
 Logger::Logger() : state_(new State()) {}
@@ -368,11 +369,12 @@ void Logger::WriteQueuedAtExit() {
         };
         if (nothingLeft()) return;
         if (s.inFlight.writing) s.inFlight.taken.store(true);
-        const auto appending = [&s] { return State::InFlight::Appending(s.inFlight.progress.load()) > 0; };
+        // From here on the writer starts no append.
+        std::uint64_t progress = s.inFlight.progress.load();
+        const auto appending = [&progress] { return State::InFlight::Appending(progress) > 0; };
         if (!othersMayBeGone) {
             // A running writer finishes the append it is making.
-            while (appending() && waiting()) {
-            }
+            while (appending() && waiting()) progress = s.inFlight.progress.load();
             if (appending()) return;
         }
         // Neither the writer nor a caller can come between these lines and
@@ -386,13 +388,13 @@ void Logger::WriteQueuedAtExit() {
             while (out.Size() < end && waiting()) {
             }
         }
-        out.Append(s.TakeUnwritten(out.Size()));
+        out.Append(s.TakeUnwritten(progress, out.Size()));
     } catch (...) {
         // Nothing may leave an exit hook.
     }
 }
 
-std::string Logger::State::TakeUnwritten(long long fileSize) {
+std::string Logger::State::TakeUnwritten(std::uint64_t progress, long long fileSize) {
     std::string text;
     LineFormatter formatter;
     const auto add = [&](long long epochMs, int level, std::string_view message) {
@@ -400,7 +402,6 @@ std::string Logger::State::TakeUnwritten(long long fileSize) {
         text.append(kLogLineEnd.data(), kLogLineEnd.size());
     };
     if (inFlight.writing) {
-        const std::uint64_t progress = inFlight.progress.load();
         std::size_t written = InFlight::Written(progress);
         if (const std::size_t appending = InFlight::Appending(progress)) {
             const std::string& chunk = buffers.chunk;
