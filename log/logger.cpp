@@ -198,11 +198,15 @@ public:
             at += header.length;
         }
     }
-    // Empties it, giving back the memory a burst made it take.
-    void Clear() {
-        if (bytes_.capacity() > 2 * kWakeBytes) std::string().swap(bytes_);
+    // Empties it; the memory a burst made it take is handed out once the
+    // burst is over (the lines held fit a small part of it), for the caller
+    // to give back (where it holds no lock).
+    std::string Clear() {
+        std::string taken;
+        if (bytes_.capacity() > 2 * kWakeBytes && bytes_.size() < kWakeBytes) taken.swap(bytes_);
         bytes_.clear();
         lines_ = 0;
+        return taken;
     }
     void Swap(Pending& other) noexcept {
         bytes_.swap(other.bytes_);
@@ -561,12 +565,19 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
     // The exit path writes the rest of the batch (maybe once this thread has
     // let the lock go): it stays as it is.
     if (inFlight.taken) return true;
+    std::string spent;
     {
         const Changing mark(*this);
         inFlight.Reset();
-        buffers.batch.Clear();
+        spent = buffers.batch.Clear();
     }
     room.notify_all();
+    if (spent.capacity() > 2 * kWakeBytes) {
+        // Given back unlocked: freeing a large block takes a while.
+        lock.unlock();
+        std::string().swap(spent);
+        lock.lock();
+    }
     return true;
 }
 
