@@ -1,10 +1,9 @@
-// Where the log files live and how they are opened.
+// Where the log files live.
 //
 // Layout below the user's local data folder:
 //   <base>VIVIDOVURUZ3<ENV>/logs/<game>/TesselSDK_<year>_<month>_<day>_<clockcount>.log
 #pragma once
 
-#include <cstdio>
 #include <string>
 
 namespace TesselSDK {
@@ -17,10 +16,6 @@ std::string LogBaseFolder();
 
 // Creates one directory level; an existing or failing level is ignored.
 void MakeDirectory(const std::string& path);
-
-// Opens a file for appending in text mode, shared so other openers may read
-// and write it meanwhile. Null when it cannot be opened.
-std::FILE* OpenLogFileForAppend(const std::string& path);
 
 // --- Pure parts (log_paths.cpp) ---
 

@@ -23,9 +23,4 @@ void MakeDirectory(const std::string& path) {
     (void)mkdir(path.c_str(), 0700);
 }
 
-std::FILE* OpenLogFileForAppend(const std::string& path) {
-    // "e": close-on-exec, so a child process of the host never inherits it.
-    return std::fopen(path.c_str(), "ae");
-}
-
 }  // namespace TesselSDK

@@ -2,7 +2,6 @@
 #include "log/log_paths.h"
 
 #include <windows.h>
-#include <share.h>
 #include <shlobj.h>
 
 namespace TesselSDK {
@@ -15,7 +14,5 @@ std::string LogBaseFolder() {
 }
 
 void MakeDirectory(const std::string& path) { (void)CreateDirectoryA(path.c_str(), nullptr); }
-
-std::FILE* OpenLogFileForAppend(const std::string& path) { return _fsopen(path.c_str(), "a", _SH_DENYNO); }
 
 }  // namespace TesselSDK

@@ -1,20 +1,26 @@
 #include "log/logger.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <utility>
 
 #include "log/env.h"
+#include "log/log_file.h"
 #include "log/log_paths.h"
 #include "tesselsdk/tesselsdk.h"
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
+#include "util/process_id.h"
 #include "util/worker_thread.h"
 
 namespace TesselSDK {
@@ -30,14 +36,12 @@ constexpr std::size_t kWakeBytes = 256 * 1024;
 // How long a caller facing a full queue waits for the writer to take it
 // before its line is dropped (and the writer counts as not keeping up).
 const auto kMaxCallerWait = std::chrono::milliseconds(500);
-// How long the exit path waits for the writer to finish the lines it has
-// taken, so that the ones still queued follow them in the file.
+// How long the exit path waits, in all, for the writer's lock and for the
+// append the writer is making, so that what follows comes after it.
 const auto kMaxExitWait = std::chrono::seconds(2);
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using LogFile = std::unique_ptr<std::FILE, FileCloser>;
+// The same where the platform ends the other threads before the exit path
+// runs: the time a thread being ended may still take to stop.
+const auto kExitSettle = std::chrono::milliseconds(20);
 
 static_assert(kLogInfo == TESSELSDK_LOG_INFO && kLogWarn == TESSELSDK_LOG_WARN && kLogError == TESSELSDK_LOG_ERROR &&
                   kLogDebug == TESSELSDK_LOG_DEBUG,
@@ -53,12 +57,10 @@ const char* LevelName(int level) {
     }
 }
 
-void WriteLine(std::FILE* file, const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fputc('\n', file);
-}
+// The line the file gets for `count` lines that were dropped.
+std::string DroppedNotice(std::size_t count) { return std::to_string(count) + " log lines dropped"; }
 
-// Formatted lines are handed to the file in pieces of about this size.
+// Formatted lines are appended to the file in pieces of about this size.
 constexpr std::size_t kWriteChunk = 64 * 1024;
 
 // Clock counts handed out so far; each start gets a larger one than the one
@@ -182,7 +184,9 @@ public:
         }
         ++lines_;
     }
-    // Calls `each(header, message)` for every line, oldest first.
+    std::size_t Lines() const { return lines_; }
+    // Calls `each(header, message)` for every line, oldest first, while it
+    // returns true.
     template <typename Each>
     void ForEach(Each each) const {
         std::size_t at = 0;
@@ -190,15 +194,19 @@ public:
             Header header;
             std::memcpy(&header, bytes_.data() + at, sizeof(header));
             at += sizeof(header);
-            each(header, std::string_view(bytes_.data() + at, header.length));
+            if (!each(header, std::string_view(bytes_.data() + at, header.length))) return;
             at += header.length;
         }
     }
-    // Empties it, giving back the memory a burst made it take.
-    void Clear() {
-        if (bytes_.capacity() > 2 * kWakeBytes) std::string().swap(bytes_);
+    // Empties it; the memory a burst made it take is handed out once the
+    // burst is over (the lines held fit a small part of it), for the caller
+    // to give back (where it holds no lock).
+    std::string Clear() {
+        std::string taken;
+        if (bytes_.capacity() > 2 * kWakeBytes && bytes_.size() < kWakeBytes) taken.swap(bytes_);
         bytes_.clear();
         lines_ = 0;
+        return taken;
     }
     void Swap(Pending& other) noexcept {
         bytes_.swap(other.bytes_);
@@ -220,14 +228,28 @@ struct alignas(64) Logger::State {
     bool wakeSent = false;      // the queue passed its wake mark since the writer took it
     bool fileUnusable = false;  // the writer's last open of the file failed
     bool writerBehind = false;  // a caller gave up waiting for the writer to take a full queue
-    bool writing = false;       // the writer is writing lines it took from the queue
     // Its lock guards the above; it counts the lines refused since it last
     // took the queue.
     WorkerThread writer;
-    // Callers facing a full queue wait here, and the exit path for the
-    // writer's lines in flight.
+    // Callers facing a full queue wait here.
     std::condition_variable room;
     std::string file;  // the file of the current (or last) start, under the writer's lock
+
+    // Set while a thread changes the queue or the writer's batch under the
+    // lock (never while it waits): where the platform may have ended a thread
+    // holding the lock, the exit path trusts what it finds only when clear.
+    std::atomic<bool> changing{false};
+    struct Changing {
+        explicit Changing(State& s) : s_(s) { s_.changing.store(true, std::memory_order_relaxed); }
+        ~Changing() { s_.changing.store(false, std::memory_order_release); }
+        Changing(const Changing&) = delete;
+        Changing& operator=(const Changing&) = delete;
+        State& s_;
+    };
+
+    // The process that started the logger: the exit path acts only there (a
+    // forked child inherits the queue, and the lock as it was at the fork).
+    std::atomic<long long> startedBy{0};
 
     // Serialises Init and Stop. Never taken by Log or the writer, and never
     // taken while the writer's lock is held.
@@ -255,16 +277,53 @@ struct alignas(64) Logger::State {
         return false;
     }
 
-    // The writer's buffers, kept from round to round.
+    // The writer's buffers, kept from round to round. The writer changes
+    // `batch` only under its lock, and `chunk` only while it appends none of
+    // it: the exit path reads them.
     struct Buffers {
         LineFormatter formatter;
-        Pending batch;
-        std::string chunk;
-    };
-    bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path, Buffers& buffers);
-    // Writes the lines of `buffers.batch`, then the count of lines dropped
-    // (when any), to `out`, and empties the batch.
-    static void WriteBatch(std::FILE* out, Buffers& buffers, std::size_t dropped, const LineSink* lineSink);
+        Pending batch;      // the lines the writer took from the queue
+        std::string chunk;  // the next lines of the batch, formatted
+    } buffers;
+
+    // How far the writer has got with its batch. The exit path writes the
+    // rest from there: each line once, in order, whole.
+    struct InFlight {
+        // Under the lock:
+        bool writing = false;     // the writer is writing `buffers.batch`
+        std::size_t dropped = 0;  // lines dropped before the batch, said after its lines
+        // Kept by the writer without the lock (it appends at its own pace):
+        // the lines of the batch in the file (the dropped line counted last)
+        // and the lines of `buffers.chunk` it is appending now, in one word
+        // (Progress below), so that it never reads half changed.
+        std::atomic<std::uint64_t> progress{0};
+        std::atomic<long long> appendFrom{-1};  // the file's size before that append
+        std::atomic<bool> taken{false};         // the exit path writes the rest: the writer appends no more
+        void Reset() {
+            writing = false;
+            dropped = 0;
+            progress.store(0);
+            appendFrom.store(-1);
+            taken.store(false);
+        }
+        static std::uint64_t Progress(std::uint64_t written, std::uint64_t appending) {
+            return written << 32 | appending;
+        }
+        static std::size_t Written(std::uint64_t progress) { return static_cast<std::size_t>(progress >> 32); }
+        static std::size_t Appending(std::uint64_t progress) { return static_cast<std::size_t>(progress & 0xffffffffu); }
+    } inFlight;
+    static_assert(Logger::kMaxQueuedLines < 0xffffffffu, "a batch's line count fits half the progress word");
+
+    bool WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path);
+    // Appends the lines of `buffers.batch`, then the count of lines dropped
+    // (when any), to `out`, a chunk at a time, until the exit path takes the rest.
+    void WriteBatch(LogFile& out, const LineSink* lineSink);
+    // For the exit path, under the lock or where no other thread is left,
+    // with the writer's `progress` as last read once it could start no more
+    // appends: the text of the lines it has not appended (the rest of a chunk
+    // its append was cut in, the rest of its batch), then of the queue, which
+    // it empties.
+    std::string TakeUnwritten(std::uint64_t progress, long long fileSize);
 };
 
 Logger::Logger() : state_(new State()) {}
@@ -294,29 +353,87 @@ struct Logger::ExitHook {
 void Logger::WriteQueuedAtExit() {
     State& s = *state_;
     try {
-        std::unique_lock<std::mutex> lock(s.writer.Mutex(), std::defer_lock);
-        const auto nothingLeft = [&s] { return s.queue.Empty() && s.writer.DroppedLocked() == 0; };
-        if (OtherThreadsMayBeGoneAtExit()) {
-            // The writer may have ended anywhere: its lines in flight are lost
-            // with it, and a lock it held stays held.
-            if (!lock.try_lock()) return;
-        } else {
-            lock.lock();
-            // The lines the writer took come first in the file.
-            if (!nothingLeft()) s.room.wait_for(lock, kMaxExitWait, [&s] { return !s.writing; });
-        }
+        // In a forked child the queue and the lock are copies: none of its business.
+        if (s.startedBy.load() != CurrentProcessId()) return;
+        const bool othersMayBeGone = OtherThreadsMayBeGoneAtExit();
+        const auto deadline = std::chrono::steady_clock::now() + (othersMayBeGone ? kExitSettle : kMaxExitWait);
+        const auto waiting = [&deadline] {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            return std::chrono::steady_clock::now() < deadline;
+        };
+        // A thread that holds the lock lets it go within moments, unless the
+        // platform ended it meanwhile.
+        std::unique_lock<std::mutex> lock(s.writer.Mutex(), std::try_to_lock);
+        while (!lock.owns_lock() && waiting()) lock.try_lock();
+        // Other threads are gone, one of them with the lock: what it guards is
+        // whole unless that thread was changing it.
+        if (!lock.owns_lock() && (!othersMayBeGone || s.changing.load(std::memory_order_acquire))) return;
+        const auto nothingLeft = [&s] {
+            return !s.inFlight.writing && s.queue.Empty() && s.writer.DroppedLocked() == 0;
+        };
         if (nothingLeft()) return;
-        // Under the lock throughout: neither the writer nor a caller can come
-        // between these lines and the next ones.
-        LogFile out{OpenLogFileForAppend(s.file)};
-        if (!out) return;
-        State::Buffers buffers;
-        buffers.batch.Swap(s.queue);
-        // No line sink: what a test's sink refers to may be gone by now.
-        State::WriteBatch(out.get(), buffers, s.writer.TakeDroppedLocked(), nullptr);
+        if (s.inFlight.writing) s.inFlight.taken.store(true);
+        // From here on the writer starts no append.
+        std::uint64_t progress = s.inFlight.progress.load();
+        const auto appending = [&progress] { return State::InFlight::Appending(progress) > 0; };
+        if (!othersMayBeGone) {
+            // A running writer finishes the append it is making.
+            while (appending() && waiting()) progress = s.inFlight.progress.load();
+            if (appending()) return;
+        }
+        // Neither the writer nor a caller can come between these lines and
+        // the next ones.
+        LogFile out(s.file);
+        if (!out.IsOpen()) return;
+        if (appending()) {
+            // Where the system ended the writer in its append, that may still
+            // be landing: the file's size tells how much of it did.
+            const long long end = s.inFlight.appendFrom.load() + static_cast<long long>(s.buffers.chunk.size());
+            while (out.Size() < end && waiting()) {
+            }
+        }
+        out.Append(s.TakeUnwritten(progress, out.Size()));
     } catch (...) {
         // Nothing may leave an exit hook.
     }
+}
+
+std::string Logger::State::TakeUnwritten(std::uint64_t progress, long long fileSize) {
+    std::string text;
+    LineFormatter formatter;
+    const auto add = [&](long long epochMs, int level, std::string_view message) {
+        formatter.Line(text, epochMs, level, message);
+        text.append(kLogLineEnd.data(), kLogLineEnd.size());
+    };
+    if (inFlight.writing) {
+        std::size_t written = InFlight::Written(progress);
+        if (const std::size_t appending = InFlight::Appending(progress)) {
+            const std::string& chunk = buffers.chunk;
+            const long long from = inFlight.appendFrom.load();
+            const long long reached = from >= 0 && fileSize >= from ? fileSize - from : 0;
+            text.append(chunk,
+                        static_cast<std::size_t>(std::min<long long>(reached, static_cast<long long>(chunk.size()))),
+                        std::string::npos);
+            written += appending;
+        }
+        std::size_t index = 0;
+        buffers.batch.ForEach([&](const Pending::Header& header, std::string_view message) {
+            if (index++ >= written) add(header.epochMs, header.level, message);
+            return true;
+        });
+        if (inFlight.dropped > 0 && written <= buffers.batch.Lines())
+            add(NowEpochMs(), kLogWarn, DroppedNotice(inFlight.dropped));
+        inFlight.progress.store(InFlight::Progress(buffers.batch.Lines() + 1, 0));
+        inFlight.taken.store(true);
+    }
+    queue.ForEach([&](const Pending::Header& header, std::string_view message) {
+        add(header.epochMs, header.level, message);
+        return true;
+    });
+    queue.Clear();
+    if (const std::size_t dropped = writer.TakeDroppedLocked())
+        add(NowEpochMs(), kLogWarn, DroppedNotice(dropped));
+    return text;
 }
 
 void Logger::Init() {
@@ -328,27 +445,28 @@ void Logger::Init() {
 
         const std::string path = BuildLogFilePath();
         bool opened = false;
-        if (LogFile file{OpenLogFileForAppend(path)}) {
-            WriteLine(file.get(), kBanner);
-            opened = true;
+        {
+            LogFile file(path);
+            opened = file.IsOpen() && file.Append(std::string(kBanner).append(kLogLineEnd.data(), kLogLineEnd.size()));
         }
 
         // The writer may outlive the host's use of the library.
         KeepModuleLoaded();
         {
             std::lock_guard<std::mutex> lock(s.writer.Mutex());
+            const State::Changing mark(s);
             s.queue.Clear();
             s.wakeSent = false;
             s.fileUnusable = !opened;
             s.writerBehind = false;
             s.file = path;
         }
+        s.startedBy = CurrentProcessId();
         WorkerThread::Options options;
         options.name = "TesselSDK log";
         options.period = kWriterPeriod;
-        s.writer.Start(options, [&s, path, buffers = State::Buffers()](std::unique_lock<std::mutex>& lock,
-                                                                       bool last) mutable {
-            return s.WriteRound(lock, last, path, buffers);
+        s.writer.Start(options, [&s, path](std::unique_lock<std::mutex>& lock, bool last) {
+            return s.WriteRound(lock, last, path);
         });
     } catch (...) {
         // Logging is best effort; nothing may reach the caller.
@@ -377,6 +495,7 @@ void Logger::Log(int level, std::string_view message) {
                 if (s.writer.RunningLocked()) s.writer.CountDroppedLocked();
                 return;
             }
+            const State::Changing mark(s);
             s.queue.Append(epochMs, level, message);
             // The writer wakes on its own period; a filling queue wakes it
             // once, early (not while the file cannot be opened: that is
@@ -401,34 +520,39 @@ std::string Logger::CurrentLogFilePath() const {
     return state_->file;
 }
 
-bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path,
-                               Buffers& buffers) {
+bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, const std::string& path) {
     // Once stopped, no line can be queued any more: this round writes what is
     // left, with one more try to open the file.
     if (last) room.notify_all();
-    if (queue.Empty() && writer.DroppedLocked() == 0) return true;
+    // Once the exit path took the rest of a batch, the process is exiting:
+    // the writer writes nothing more.
+    if (inFlight.taken || (queue.Empty() && writer.DroppedLocked() == 0)) return true;
     // Open first, take the lines after: a file that cannot be opened loses no
     // line; they wait (capped) for the next try.
     lock.unlock();
-    LogFile out{OpenLogFileForAppend(path)};
+    LogFile out(path);
     lock.lock();
-    if (!out) {
-        if (last) {
-            // The final drain cannot write them: they are lost.
-            queue.Clear();
-            writer.TakeDroppedLocked();
-        } else {
-            fileUnusable = true;
-            room.notify_all();
+    {
+        const Changing mark(*this);
+        if (!out.IsOpen()) {
+            if (last) {
+                // The final drain cannot write them: they are lost.
+                queue.Clear();
+                writer.TakeDroppedLocked();
+            } else {
+                fileUnusable = true;
+                room.notify_all();
+            }
+            return true;
         }
-        return true;
+        buffers.batch.Swap(queue);
+        inFlight.Reset();
+        inFlight.writing = true;
+        inFlight.dropped = writer.TakeDroppedLocked();
+        wakeSent = false;
+        fileUnusable = false;
+        writerBehind = false;
     }
-    buffers.batch.Swap(queue);
-    const std::size_t dropped = writer.TakeDroppedLocked();
-    wakeSent = false;
-    fileUnusable = false;
-    writerBehind = false;
-    writing = true;
     lock.unlock();
     room.notify_all();
     std::shared_ptr<const LineSink> lineSink;
@@ -436,32 +560,63 @@ bool Logger::State::WriteRound(std::unique_lock<std::mutex>& lock, bool last, co
         std::lock_guard<std::mutex> sinkLock(sinkMutex);
         lineSink = sink;
     }
-    WriteBatch(out.get(), buffers, dropped, lineSink.get());
-    out.reset();
+    WriteBatch(out, lineSink.get());
     lock.lock();
-    writing = false;
+    // The exit path writes the rest of the batch (maybe once this thread has
+    // let the lock go): it stays as it is.
+    if (inFlight.taken) return true;
+    std::string spent;
+    {
+        const Changing mark(*this);
+        inFlight.Reset();
+        spent = buffers.batch.Clear();
+    }
     room.notify_all();
+    if (spent.capacity() > 2 * kWakeBytes) {
+        // Given back unlocked: freeing a large block takes a while.
+        lock.unlock();
+        std::string().swap(spent);
+        lock.lock();
+    }
     return true;
 }
 
-void Logger::State::WriteBatch(std::FILE* out, Buffers& buffers, std::size_t dropped, const LineSink* lineSink) {
+void Logger::State::WriteBatch(LogFile& out, const LineSink* lineSink) {
     std::string& chunk = buffers.chunk;
+    std::size_t lines = 0;  // in `chunk`
+    // Appends the chunk in one write, unless the exit path took the rest.
+    // The exit path sets `taken` before it reads `progress`, the writer sets
+    // `progress` before it reads `taken`: one of them sees the other.
+    const auto append = [&] {
+        const std::uint64_t before = inFlight.progress.load(std::memory_order_relaxed);
+        inFlight.appendFrom.store(out.Size(), std::memory_order_relaxed);
+        inFlight.progress.store(before + lines);
+        if (inFlight.taken.load()) {
+            inFlight.progress.store(before);
+            return false;
+        }
+        out.Append(chunk);
+        inFlight.progress.store(before + InFlight::Progress(lines, 0));
+        chunk.clear();
+        lines = 0;
+        return true;
+    };
     const auto put = [&](long long epochMs, int level, std::string_view message) {
         const std::size_t start = chunk.size();
         buffers.formatter.Line(chunk, epochMs, level, message);
         if (lineSink) (*lineSink)(std::string_view(chunk).substr(start));
-        chunk.push_back('\n');
-        if (chunk.size() < kWriteChunk) return;
-        std::fwrite(chunk.data(), 1, chunk.size(), out);
-        chunk.clear();
+        chunk.append(kLogLineEnd.data(), kLogLineEnd.size());
+        ++lines;
+        return chunk.size() < kWriteChunk || append();
     };
-    buffers.batch.ForEach(
-        [&](const Pending::Header& header, std::string_view message) { put(header.epochMs, header.level, message); });
-    if (dropped > 0) put(NowEpochMs(), kLogWarn, std::to_string(dropped) + " log lines dropped");
-    std::fwrite(chunk.data(), 1, chunk.size(), out);
+    bool going = true;
+    buffers.batch.ForEach([&](const Pending::Header& header, std::string_view message) {
+        return going = put(header.epochMs, header.level, message);
+    });
+    if (going && inFlight.dropped > 0) going = put(NowEpochMs(), kLogWarn, DroppedNotice(inFlight.dropped));
+    if (going && lines > 0) append();
     chunk.clear();
     if (chunk.capacity() > 2 * kWriteChunk) std::string().swap(chunk);  // after a huge line
-    buffers.batch.Clear();
 }
 
 void Logger::SetLineSink(LineSink sink) {

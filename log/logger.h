@@ -4,7 +4,8 @@
 // The singleton is created on first use and never destroyed, so it may be
 // called from any thread at any time, also while the process exits or after
 // the host has asked to unload the library. At process exit (return from
-// main, exit) what is queued is written to the file all the same.
+// main, exit) the lines the writer has not yet written are written all the
+// same, by the process that started the logger.
 #pragma once
 
 #include <cstddef>

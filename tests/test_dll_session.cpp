@@ -2,6 +2,7 @@
 // host sees them: only the public headers, against the local service double
 // standing in for every remote service. On Linux a load run keeps eight host
 // threads busy while another thread shuts the object down and destroys it.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -143,32 +145,68 @@ TEST(HostSession, WholeSessionThroughTheExportedFunctions) {
     TesselSDK_Destroy(h);
 }
 
-// Run by the next test as a child process: starts the logger, logs, and ends
-// the process without Shutdown, as TESSELSDK_TEST_CHILD_END says: by
-// returning from main (this test returns, then the test runner) or by exit().
+// Run by the tests below as a child process: starts the logger, logs
+// TESSELSDK_TEST_CHILD_LINES numbered lines and a last one, and ends the
+// process without Shutdown, as TESSELSDK_TEST_CHILD_END says: by returning
+// from main (this test returns, then the test runner) or by exit().
 TEST(HostSession, DISABLED_ChildLogsThenEnds) {
     const char* how = std::getenv("TESSELSDK_TEST_CHILD_END");
+    const char* count = std::getenv("TESSELSDK_TEST_CHILD_LINES");
     const std::string end = how ? how : "";
     TesselSDK_InitLogger();
+    for (int i = 0, lines = count ? std::atoi(count) : 0; i < lines; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof(line), "L%06d the quick brown fox jumps over the lazy dog", i);
+        TesselSDK_Log(nullptr, TESSELSDK_LOG_INFO, line);
+    }
     TesselSDK_Log(nullptr, TESSELSDK_LOG_ERROR, ("last line before " + end).c_str());
     if (end == "exit") std::exit(0);
 }
 
-TEST(HostSession, LinesLoggedJustBeforeTheProcessEndsAreInTheFile) {
+// Runs that child `runs` times for each way of ending, logging `count` lines
+// before the last: each run's file holds the banner and every line, once,
+// whole and in order.
+void ExpectEveryLineLoggedBeforeTheEndInTheFile(int count, int runs) {
     namespace fs = std::filesystem;
     for (const std::string how : {"return", "exit"}) {
-        ScopedEnv env("ENV", "ENDING"), game("game_id", how), end("TESSELSDK_TEST_CHILD_END", how);
-        const fs::path folder = fs::path(testsupport::DataFolder()) / "VIVIDOVURUZ3ENDING" / "logs" / how;
-        fs::remove_all(folder);
-        ASSERT_EQ(0, testsupport::RunThisProgram({"--gtest_also_run_disabled_tests",
-                                                  "--gtest_filter=HostSession.DISABLED_ChildLogsThenEnds"}));
-        std::vector<std::string> lines;
-        for (const auto& file : fs::directory_iterator(folder)) {
-            for (const std::string& line : testsupport::ReadLines(file.path().string())) lines.push_back(line);
+        // A folder of its own: under Wine the fast and slow halves share the data folder.
+        const std::string gameId = how + "-" + std::to_string(runs);
+        ScopedEnv env("ENV", "ENDING"), game("game_id", gameId), end("TESSELSDK_TEST_CHILD_END", how),
+            lines("TESSELSDK_TEST_CHILD_LINES", std::to_string(count));
+        const fs::path folder = fs::path(testsupport::DataFolder()) / "VIVIDOVURUZ3ENDING" / "logs" / gameId;
+        for (int run = 0; run < runs; ++run) {
+            fs::remove_all(folder);
+            ASSERT_EQ(0, testsupport::RunThisProgram({"--gtest_also_run_disabled_tests",
+                                                      "--gtest_filter=HostSession.DISABLED_ChildLogsThenEnds"}));
+            std::string text;
+            for (const auto& file : fs::directory_iterator(folder)) text += testsupport::ReadFile(file.path().string());
+            ASSERT_TRUE(!text.empty() && text.back() == '\n') << how << " run " << run;
+            std::vector<std::string> expected(1, "<<<<< ---------------- TesselSDK Logger Initialized ---------------- >>>>>");
+            char line[64];
+            for (int i = 0; i < count; ++i) {
+                std::snprintf(line, sizeof(line), "] [INFO] L%06d the quick brown fox jumps over the lazy dog", i);
+                expected.push_back(line);
+            }
+            expected.push_back("] [ERROR] last line before " + how);
+            std::vector<std::string> seen;  // each line without its stamp "[YYYY-MM-DD HH:MM:SS.mmm"
+            std::istringstream in(text);
+            for (std::string each; std::getline(in, each);) {
+                if (!each.empty() && each.back() == '\r') each.pop_back();
+                seen.push_back(seen.empty() || each.size() < 24 || each[0] != '[' ? each : each.substr(24));
+            }
+            const size_t common = std::min(expected.size(), seen.size());
+            const auto diff = std::mismatch(expected.begin(), expected.begin() + common, seen.begin());
+            ASSERT_TRUE(diff.first == expected.begin() + common)
+                << how << " run " << run << " line " << diff.first - expected.begin() << ": " << *diff.second;
+            ASSERT_EQ(expected.size(), seen.size()) << how << " run " << run;
         }
-        ASSERT_EQ(2u, lines.size()) << how;
-        EXPECT_NE(std::string::npos, lines[1].find("] [ERROR] last line before " + how)) << lines[1];
     }
+}
+
+TEST(HostSession, LinesLoggedJustBeforeTheProcessEndsAreInTheFile) { ExpectEveryLineLoggedBeforeTheEndInTheFile(10000, 1); }
+
+TEST(SlowHostSession, EveryLineOfABurstBeforeTheProcessEndsIsInTheFileRunAfterRun) {
+    ExpectEveryLineLoggedBeforeTheEndInTheFile(10000, 20);
 }
 
 #if defined(_WIN32)
