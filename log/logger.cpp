@@ -20,6 +20,7 @@
 #include "tesselsdk/tesselsdk.h"
 #include "util/clock.h"
 #include "util/keep_module_loaded.h"
+#include "util/process_exit.h"
 #include "util/process_id.h"
 #include "util/worker_thread.h"
 
@@ -489,7 +490,14 @@ void Logger::Log(int level, std::string_view message) {
         const long long epochMs = NowEpochMs();
         bool wakeWriter = false;
         {
-            std::unique_lock<std::mutex> lock(s.writer.Mutex());
+            // At process exit on Windows the system may have ended the writer
+            // while it held the lock (a plug-in's detach still logs then): the
+            // line is dropped rather than the exiting thread held for ever.
+            std::unique_lock<std::mutex> lock(s.writer.Mutex(), std::try_to_lock);
+            if (!lock.owns_lock()) {
+                if (ProcessExitMayHaveEndedOurThreads()) return;
+                lock.lock();
+            }
             if (!s.writer.RunningLocked()) return;
             if (!s.queue.HasRoomFor(message.size()) && !s.WaitForRoom(lock, message.size())) {
                 if (s.writer.RunningLocked()) s.writer.CountDroppedLocked();
