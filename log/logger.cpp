@@ -356,7 +356,9 @@ void Logger::WriteQueuedAtExit() {
     try {
         // In a forked child the queue and the lock are copies: none of its business.
         if (s.startedBy.load() != CurrentProcessId()) return;
-        const bool othersMayBeGone = OtherThreadsMayBeGoneAtExit();
+        // In the DLL at process detach the system has ended the writer wherever
+        // it stood; linked into a program, the hook runs before that.
+        const bool othersMayBeGone = ProcessExitMayHaveEndedOurThreads();
         const auto deadline = std::chrono::steady_clock::now() + (othersMayBeGone ? kExitSettle : kMaxExitWait);
         const auto waiting = [&deadline] {
             std::this_thread::sleep_for(std::chrono::microseconds(200));

@@ -213,10 +213,12 @@ UrlHandle ReadUrlAsCurlDoes(const HttpUrlParts& parts) {
         curl_free(value);
         return out;
     };
-    int port = 0;
-    const bool same = part(CURLUPART_SCHEME, 0) == (parts.secure ? "https" : "http") &&
-                      AsciiEqualNoCase(part(CURLUPART_HOST, 0), parts.host) &&
-                      ParsePort(part(CURLUPART_PORT, CURLU_DEFAULT_PORT), port) && port == parts.port;
+    const std::string scheme = part(CURLUPART_SCHEME, 0);
+    HttpUrlParts read;
+    read.secure = scheme == "https";
+    read.host = part(CURLUPART_HOST, 0);
+    const bool same = (read.secure || scheme == "http") &&
+                      ParsePort(part(CURLUPART_PORT, CURLU_DEFAULT_PORT), read.port) && SameOrigin(parts, read);
     return same ? std::move(url) : nullptr;
 }
 

@@ -7,11 +7,6 @@
 namespace TesselSDK {
 namespace {
 
-// Same scheme, host (ASCII case ignored) and port.
-bool SameOrigin(const HttpUrlParts& a, const HttpUrlParts& b) {
-    return a.secure == b.secure && a.port == b.port && AsciiEqualNoCase(a.host, b.host);
-}
-
 bool HasScheme(const std::string& location) {
     const std::size_t colon = location.find(':');
     if (colon == std::string::npos || colon == 0) return false;

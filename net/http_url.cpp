@@ -29,6 +29,10 @@ std::string HttpOrigin(const HttpUrlParts& parts) {
     return (parts.secure ? "https://" : "http://") + parts.host + ":" + std::to_string(parts.port);
 }
 
+bool SameOrigin(const HttpUrlParts& a, const HttpUrlParts& b) {
+    return a.secure == b.secure && a.port == b.port && AsciiEqualNoCase(a.host, b.host);
+}
+
 std::string HttpRequestTarget(const HttpUrlParts& parts) {
     std::string target = parts.pathAndQuery.substr(0, parts.pathAndQuery.find('#'));
     if (target.empty() || target[0] == '?') target.insert(0, 1, '/');

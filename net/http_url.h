@@ -30,6 +30,9 @@ bool SplitHttpUrl(const std::string& url, HttpUrlParts& parts);
 // "http://host:port" or "https://host:port" of split parts.
 std::string HttpOrigin(const HttpUrlParts& parts);
 
+// Same scheme, host (ASCII case ignored) and port.
+bool SameOrigin(const HttpUrlParts& a, const HttpUrlParts& b);
+
 // What a request to the parts asks the server for: the path and query without
 // any fragment ("#..."), with a '/' in front when it is empty or begins with
 // the query. Transports connect to HttpOrigin(parts) and send this, so that a

@@ -9,11 +9,4 @@ namespace TesselSDK {
 // never throws; call it from an ordinary thread, not while the loader is busy.
 void KeepModuleLoaded();
 
-// True where this module's exit hooks (static destructors, atexit) may run
-// after the platform has ended every other thread of the process: a DLL's run
-// at process detach, after ExitProcess ended them, wherever they stopped (a
-// lock one of them held stays held). Such a hook waits for no other thread
-// and takes locks only with try_lock.
-bool OtherThreadsMayBeGoneAtExit();
-
 }  // namespace TesselSDK

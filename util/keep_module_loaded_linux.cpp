@@ -6,7 +6,4 @@ namespace TesselSDK {
 
 void KeepModuleLoaded() {}
 
-// Exit hooks run on the exiting thread while every other thread still runs.
-bool OtherThreadsMayBeGoneAtExit() { return false; }
-
 }  // namespace TesselSDK

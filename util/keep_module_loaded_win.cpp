@@ -20,9 +20,4 @@ void KeepModuleLoaded() {
         g_pinned.store(true, std::memory_order_release);
 }
 
-// The DLL's exit hooks run at process detach. (Linked into a program, they
-// run before ExitProcess, other threads still running; the answer is the
-// cautious one for both.)
-bool OtherThreadsMayBeGoneAtExit() { return true; }
-
 }  // namespace TesselSDK

@@ -7,14 +7,19 @@
 #include "util/system_function_win.h"
 
 namespace TesselSDK {
+namespace {
+
+// Undocumented, so not every ntdll need have it. Looked up once, as the module
+// loads: a function-local static would take a guard that a thread ended
+// mid-initialisation could hold, and the question is asked on log calls.
+using DllShutdownInProgressFn = BOOLEAN(WINAPI*)();
+const DllShutdownInProgressFn kDllShutdownInProgress =
+    SystemFunction<DllShutdownInProgressFn>(L"ntdll.dll", "RtlDllShutdownInProgress");
+
+}  // namespace
 
 bool ProcessExitMayHaveEndedOurThreads() {
-    // Undocumented, so not every ntdll need have it. Looked up on every call
-    // (stops are rare): a static would take a guard that a thread ended
-    // mid-initialisation could hold.
-    using DllShutdownInProgressFn = BOOLEAN(WINAPI*)();
-    const auto inProgress = SystemFunction<DllShutdownInProgressFn>(L"ntdll.dll", "RtlDllShutdownInProgress");
-    return inProgress != nullptr && inProgress() != FALSE;
+    return kDllShutdownInProgress != nullptr && kDllShutdownInProgress() != FALSE;
 }
 
 }  // namespace TesselSDK
